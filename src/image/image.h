@@ -1,0 +1,74 @@
+// Image model internals: derived sizes, the CDIMAGE class with the validity
+// rules and the text renderings, header dumps, and image comparison.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "quivox3/quivox3.h"
+
+static_assert(sizeof(SOURCEHEADER) == 88, "SOURCEHEADER is an external format");
+static_assert(sizeof(FRAMEHEADER) == 100, "FRAMEHEADER is an external format");
+static_assert(sizeof(IMAGEHEADER) == QV_HDR_IMAGE_SIZE, "hdrImage is an external format");
+static_assert(sizeof(DIMAGE) == QV_DIMAGE_SIZE, "DIMAGE is 200 bytes");
+static_assert(offsetof(DIMAGE, frameHeader) == 88, "DIMAGE layout");
+static_assert(offsetof(DIMAGE, frameHeader.appendedFrameSize) == 184, "DIMAGE layout");
+static_assert(offsetof(DIMAGE, frameBufferSize) == 188, "DIMAGE layout");
+static_assert(offsetof(DIMAGE, frameBuffer) == 192, "DIMAGE layout");
+
+// Area of interest when above 0, else the source size.
+inline int32_t getAppendedWidth(const DIMAGE& aImg) {
+  return aImg.frameHeader.aoiWidth > 0 ? aImg.frameHeader.aoiWidth : aImg.frameHeader.sourceWidth;
+}
+inline int32_t getAppendedHeight(const DIMAGE& aImg) {
+  return aImg.frameHeader.aoiHeight > 0 ? aImg.frameHeader.aoiHeight
+                                        : aImg.frameHeader.sourceHeight;
+}
+inline int32_t getBytesPerPixel(const DIMAGE& aImg) { return aImg.frameHeader.bytesPerPixel; }
+
+// Width x height x bytes per pixel of the uncompressed frame, computed wide
+// so that no header can make it wrap.
+inline int64_t uncompressedFrameSize(const DIMAGE& aImg) {
+  return static_cast<int64_t>(getAppendedWidth(aImg)) * getAppendedHeight(aImg) *
+         getBytesPerPixel(aImg);
+}
+
+class CDIMAGE {
+ public:
+  explicit CDIMAGE(const DIMAGE& aImg);
+  ~CDIMAGE();
+  CDIMAGE(const CDIMAGE&) = delete;
+  CDIMAGE& operator=(const CDIMAGE&) = delete;
+
+  // Validity rules; on false sMessageWhyInvalid holds the reason.
+  static bool checkValidity(const DIMAGE& aImg, std::string& sMessageWhyInvalid);
+
+  // Flag words: always written (cut to the buffer), size needed always reported.
+  static char* getFlagsAsString(uint32_t auiFlags, char* asBuffer, size_t* apiSize);
+  static bool getFlagsFromString(const char* asWords, uint32_t* apuiFlags);
+  // Format names: written only when they fit; otherwise null and size needed.
+  static char* getFormatAsString(int aiFormat, bool abLongForm, char* asBuffer, size_t* apiSize);
+  static bool getFormatFromString(const char* asName, int* apiFormat);
+
+  char* getImageFormatAsString(char* asBuffer, size_t* apiSize) const;
+  char* getSourceFormatAsString(char* asBuffer, size_t* apiSize) const;
+
+ private:
+  DIMAGE m_Img;
+  bool m_bOwnsFrameBuffer;
+};
+
+// 1 valid, 0 null image, -1 invalid; logs and returns the reason otherwise.
+int _internal_qvCheckImageValidityEx(DIMAGE* apImg, std::string& sErrorString);
+bool _internal_qvCheckImageValidity(DIMAGE* apImg);
+
+void _internal_dumpImageHeader(const DIMAGE* apImg);
+
+// Equality within a tolerance; NaN on either side is unequal.
+bool isApproximately(float afValue, float afReference, float afTolerance);
+bool isApproximately(double adValue, double adReference, double adTolerance);
+constexpr float kScaleTolerance = 1e-5f;
+
+// 1 alike, else -1..-15: the first header field that differs.
+int _internal_qvcompareTwoValidImagesINT(const DIMAGE* apFirst, const DIMAGE* apSecond);

@@ -1,0 +1,15 @@
+// The library's message function and its process-wide settings.
+#pragma once
+
+#include <cstdio>
+
+// printf-like; writes one message where the verbosity says. Never fails.
+void _internal_log(const char* asFormat, ...) __attribute__((format(printf, 1, 2)));
+
+// 1 or 2; trace lines are written only when it returns more than 1.
+int _internal_getLogLevel();
+
+void _internal_initLogging(bool abCompose);
+void _internal_logLibraryInfo(FILE* aStream, const char* asPrefix);
+void _internal_logVerbosityChange(int aiOldLevel, const char* asOldFile, int aiNewLevel,
+                                  const char* asNewFile, bool abAboutToBe);

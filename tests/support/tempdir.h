@@ -1,0 +1,22 @@
+// A fresh temporary directory per test, removed with everything in it.
+#pragma once
+
+#include <string>
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return m_path; }
+  std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+// Whole content of a file; empty when it cannot be read.
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
