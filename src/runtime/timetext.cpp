@@ -99,10 +99,15 @@ bool platformUTCStringToTime(const char* asText, int64_t* apiSeconds, uint32_t* 
   int year, month, day, hour, minute, second;
   unsigned nMicrosecondOffset;
   char letters[5];
-  int items = std::sscanf(asText, "%04d-%02d-%02d %2d:%02d:%02d.%06u %c%c %c%c%c", &year, &month,
-                          &day, &hour, &minute, &second, &nMicrosecondOffset, &letters[0],
-                          &letters[1], &letters[2], &letters[3], &letters[4]);
+  int fractionStart = 0, fractionEnd = 0;
+  int items = std::sscanf(asText, "%04d-%02d-%02d %2d:%02d:%02d.%n%06u%n %c%c %c%c%c", &year,
+                          &month, &day, &hour, &minute, &second, &fractionStart,
+                          &nMicrosecondOffset, &fractionEnd, &letters[0], &letters[1], &letters[2],
+                          &letters[3], &letters[4]);
   if (items != 12) return false;
+  // Only the stored form with six fraction digits is accepted, not milliseconds.
+  if (fractionEnd - fractionStart != 6 || !std::isdigit(static_cast<unsigned char>(asText[fractionStart])))
+    return false;
   for (char& letter : letters) letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
   if (letters[2] != 'U' || letters[3] != 'T' || letters[4] != 'C' || letters[1] != 'M') return false;
   if (letters[0] == 'A') {
