@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -86,6 +87,14 @@ TEST_F(SysListTest, UnreadableFileFails) {
   const std::string path = m_dir.file("locked.xml");
   writeFile(path, minimalSysList());
   ::chmod(path.c_str(), 0);
+  EXPECT_FALSE(loadPath(path));
+  EXPECT_EQ(m_list.lastLoadCode(), -1);
+}
+
+TEST_F(SysListTest, HugeFileIsNotReadIntoMemory) {
+  const std::string path = m_dir.file("huge.xml");
+  writeFile(path, minimalSysList());
+  ASSERT_EQ(::truncate(path.c_str(), 17LL * 1024 * 1024), 0);  // sparse: costs no disk
   EXPECT_FALSE(loadPath(path));
   EXPECT_EQ(m_list.lastLoadCode(), -1);
 }
