@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "quivox3/quivox3.h"
@@ -34,3 +35,9 @@ bool _internal_VIDINFHDRToBunch(const char* file, VIDINFHDR* in, QVBUNCHOFIMAGES
 // middle with "..." when it does not fit. False (nothing written) when buffer
 // is null, name is null or size is below 5.
 bool _internal_shortenPath(const char* name, char* buffer, size_t size);
+
+// Writes one 8-bit BMP file of width x height pixels (rows top-down, no
+// padding) with palette 0 (grey), 1 or 2. 0, -9 argument, -4 not created,
+// -5 write or memory failure (the partial file is deleted).
+int _internal_writeBmp8File(const char* asPath, int32_t aiWidth, int32_t aiHeight,
+                            const uint8_t* apPixels, int aiPalette);
