@@ -165,6 +165,7 @@ class FrameArrays {
     m_uiCount = uiCount;
     return m_ppBits != nullptr && m_pdScales != nullptr;
   }
+  bool hasScales() const { return m_pdScales != nullptr; }
   unsigned char*& frame(size_t i) { return m_ppBits[i]; }
   double& scale(size_t i) { return m_pdScales[i]; }
 
