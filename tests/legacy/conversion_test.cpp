@@ -381,3 +381,16 @@ TEST(ShortenPath, RefusesTinyOrNullBuffers) {
   EXPECT_TRUE(_internal_shortenPath("abcdefgh", buffer, 5));
   EXPECT_STREQ(buffer, "...h");  // no separator: head (size-1)/2-2, tail (size-1)/2-1, +1
 }
+
+TEST(VidinfhdrToBunch, MissingFrameLeavesNothingBehind) {
+  Record r;
+  fillRecord(r.v, 2, 2, 8, 8, 3, 1);
+  std::free(r.v.framebits[2]);
+  r.v.framebits[2] = nullptr;
+  QVBUNCHOFIMAGES b{nullptr, 0};
+  std::string sError;
+  EXPECT_FALSE(_internal_VIDINFHDRToBunch(nullptr, &r.v, &b, nullptr, nullptr, 0, sError));
+  EXPECT_EQ(sError, "Parameter apInVinf->framebits[2] must not be NULL.");
+  EXPECT_EQ(b.imageArray, nullptr);
+  EXPECT_EQ(b.numFrames, 0u);
+}
