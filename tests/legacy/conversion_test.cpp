@@ -12,14 +12,14 @@
 
 namespace {
 
-struct ImageSpec {
+struct ImageShape {
   int w = 8, h = 4, bpp = 1, aoiW = -1, aoiH = -1, format = CF_IMAGE_FORMAT_GRAY;
   int ebits = -1;
   float xScale = 2.0f, yScale = 2.0f;
 };
 
 // A valid image whose pixels are a pattern that depends on its index.
-DIMAGE makeImage(const ImageSpec& s, int iIndex) {
+DIMAGE makeImage(const ImageShape& s, int iIndex) {
   DIMAGE img;
   std::memset(&img, 0, sizeof img);
   img.sourceHeader.baseTag = QV_BASE_TAG;
@@ -47,7 +47,7 @@ DIMAGE makeImage(const ImageSpec& s, int iIndex) {
 struct Bunch {
   QVBUNCHOFIMAGES b{nullptr, 0};
   Bunch() = default;
-  Bunch(const ImageSpec& s, int n) {
+  Bunch(const ImageShape& s, int n) {
     b.imageArray = static_cast<DIMAGE*>(std::calloc(n, sizeof(DIMAGE)));
     b.numFrames = n;
     for (int i = 0; i < n; ++i) b.imageArray[i] = makeImage(s, i);
@@ -63,7 +63,7 @@ struct Bunch {
 }  // namespace
 
 TEST(BunchToVidinfhdr, AreaOfInterestGeometryAndFrames) {
-  ImageSpec s;
+  ImageShape s;
   s.w = 640;
   s.h = 480;
   s.aoiW = 320;
@@ -86,7 +86,7 @@ TEST(BunchToVidinfhdr, AreaOfInterestGeometryAndFrames) {
 }
 
 TEST(BunchToVidinfhdr, SixteenBitEffectiveBitsAndScales) {
-  ImageSpec s;
+  ImageShape s;
   s.bpp = 2;
   s.ebits = 12;
   s.xScale = s.yScale = 0.0f;
@@ -100,7 +100,7 @@ TEST(BunchToVidinfhdr, SixteenBitEffectiveBitsAndScales) {
 }
 
 TEST(BunchToVidinfhdr, ScalesMustAgreeWithinTolerance) {
-  ImageSpec s;
+  ImageShape s;
   s.xScale = 0.5f;
   s.yScale = 0.500005f;
   Bunch ok(s, 1);
@@ -119,23 +119,20 @@ TEST(BunchToVidinfhdr, ScalesMustAgreeWithinTolerance) {
 
 TEST(BunchToVidinfhdr, NotConvertibleBunches) {
   char text[300];
-  ImageSpec jpeg;
+  ImageShape jpeg;
   jpeg.format = CF_IMAGE_FORMAT_JPEG;
   Bunch j(jpeg, 1);
   Record r;
   EXPECT_EQ(qvBunchToVIDINFHDREx2(&j.b, &r.v, text, sizeof text, 0, nullptr), -2);
   EXPECT_STREQ(text, "Image format of images must be CF_IMAGE_FORMAT_GRAY(0) but is JPEG(5).");
 
-  ImageSpec rgb;
-  rgb.bpp = 3;
-  rgb.format = CF_IMAGE_FORMAT_RGB;
-  ImageSpec grey3;
+  ImageShape grey3;
   grey3.bpp = 3;
   Bunch g(grey3, 1);
   EXPECT_EQ(qvBunchToVIDINFHDREx2(&g.b, &r.v, text, sizeof text, 0, nullptr), -2);
   EXPECT_STREQ(text, "Image bytesperpixel(3) must be either 1 or 2.");
 
-  Bunch mixed(ImageSpec(), 2);
+  Bunch mixed(ImageShape(), 2);
   mixed.b.imageArray[1].frameHeader.imageFormat = CF_IMAGE_FORMAT_RGB;
   mixed.b.imageArray[1].frameHeader.sourceFormat = CF_IMAGE_FORMAT_RGB;
   EXPECT_EQ(qvBunchToVIDINFHDREx2(&mixed.b, &r.v, text, sizeof text, 0, nullptr), -1);
@@ -148,13 +145,13 @@ TEST(BunchToVidinfhdr, NotConvertibleBunches) {
 
 TEST(BunchToVidinfhdr, FrameSmallerThanItsGeometryIsRefused) {
   // 65536 x 65536 wraps to 0 in the 32-bit size rule of the validity check.
-  ImageSpec s;
+  ImageShape s;
   s.w = 65536;
   s.h = 65536;
   Bunch bunch;
   bunch.b.imageArray = static_cast<DIMAGE*>(std::calloc(1, sizeof(DIMAGE)));
   bunch.b.numFrames = 1;
-  ImageSpec small;
+  ImageShape small;
   small.w = small.h = 4;
   bunch.b.imageArray[0] = makeImage(small, 0);
   bunch.b.imageArray[0].frameHeader.sourceWidth = 65536;
@@ -165,7 +162,7 @@ TEST(BunchToVidinfhdr, FrameSmallerThanItsGeometryIsRefused) {
 }
 
 TEST(BunchToVidinfhdr, ParameterErrorsTouchNothing) {
-  Bunch bunch(ImageSpec(), 2);
+  Bunch bunch(ImageShape(), 2);
   Record r;
   char text[200];
   int iIntact = -1;
@@ -202,7 +199,7 @@ TEST(BunchToVidinfhdr, TextBufferLimits) {
 }
 
 TEST(BunchToVidinfhdr, LowMemoryModeConsumesTheBunch) {
-  Bunch bunch(ImageSpec(), 3);
+  Bunch bunch(ImageShape(), 3);
   const std::string sFrame2 = bunch.frame(2);
   Record r;
   int iIntact = -1;
@@ -213,7 +210,7 @@ TEST(BunchToVidinfhdr, LowMemoryModeConsumesTheBunch) {
   EXPECT_EQ(r.frame(2), sFrame2);
 
   // A refusal after the checks of the arguments leaves the bunch intact.
-  ImageSpec jpeg;
+  ImageShape jpeg;
   jpeg.format = CF_IMAGE_FORMAT_JPEG;
   Bunch j(jpeg, 1);
   Record r2;
