@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "image/image.h"
@@ -38,7 +39,9 @@ class CPartialFile {
     m_pFile = fopen(asPath, "wbx");
     if (m_pFile == nullptr) return false;
     m_sPath = asPath;
-    setvbuf(m_pFile, nullptr, _IOFBF, kWriteBufferBytes);
+    // The stream must be given the buffer itself; without one the size is ignored.
+    m_pBuffer.reset(new (std::nothrow) char[kWriteBufferBytes]);
+    if (m_pBuffer) setvbuf(m_pFile, m_pBuffer.get(), _IOFBF, kWriteBufferBytes);
     return true;
   }
   FILE* get() const { return m_pFile; }
@@ -66,6 +69,7 @@ class CPartialFile {
   }
 
  private:
+  std::unique_ptr<char[]> m_pBuffer;  // declared first: outlives the stream
   FILE* m_pFile = nullptr;
   std::string m_sPath;
 };
