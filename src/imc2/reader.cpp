@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "image/image.h"
@@ -465,6 +466,66 @@ class CIMC2Reader {
     return readFrame(img, i, ulen, clen);
   }
 
+  // A frame larger than any image may be can only end in -8 (its stream is
+  // broken) or -2 (the validity rules refuse its size). Which one is found
+  // by expanding the stream in small pieces, without a buffer of its size.
+  bool refuseOversizedFrame(DIMAGE& img, uint32_t i, uint64_t ulen, uint64_t clen) {
+    if (clen < ulen) {
+      const int r = expandsToExactly(clen, ulen);
+      if (r == kReadIoError) {
+        return fail(kReadIoError, quoted() + " read error: Unable to read image compressed bits (size=" +
+                                      std::to_string(clen) + ") of image " + ofImage(i) + ".");
+      }
+      if (r != 0) return failDecompression(i);
+    }
+    DIMAGE header = img;  // checked with the sizes it would get; its bytes are never read
+    static uint8_t s_placeholder;
+    header.frameBuffer = &s_placeholder;
+    header.frameBufferSize = static_cast<uint32_t>(ulen);
+    header.frameHeader.appendedFrameSize = static_cast<int32_t>(ulen);
+    header.sourceHeader.totalLength = static_cast<uint32_t>(ulen + QV_HDR_IMAGE_SIZE);
+    if (_internal_qvCheckImageValidity(&header)) {
+      return fail(kReadNoMemory, std::string("Memory allocation error while loading file \"") +
+                                     m_sFilePath + "\": len_uncompressed(" + std::to_string(ulen) +
+                                     " bytes) at image " + ofImage(i) + ".");
+    }
+    return failInvalidImage(i);
+  }
+
+  // 0: the next clen bytes are one zlib stream of exactly ulen bytes, as
+  // uncompress would accept it; -8 otherwise; -5 when they cannot be read.
+  int expandsToExactly(uint64_t clen, uint64_t ulen) {
+    constexpr size_t kChunk = 64 * 1024;
+    std::unique_ptr<uint8_t[]> in(new (std::nothrow) uint8_t[kChunk]);
+    std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[kChunk]);
+    if (!in || !out) return kReadZlibFailed;
+    z_stream zs;
+    memset(&zs, 0, sizeof zs);
+    if (inflateInit(&zs) != Z_OK) return kReadZlibFailed;
+    uint64_t iLeft = clen, iExpanded = 0;
+    int r = Z_OK;
+    while (r == Z_OK) {
+      if (zs.avail_in == 0) {
+        if (iLeft == 0) break;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(iLeft, kChunk));
+        if (fread(in.get(), 1, n, m_file.get()) != n) {
+          inflateEnd(&zs);
+          return kReadIoError;
+        }
+        iLeft -= n;
+        zs.next_in = in.get();
+        zs.avail_in = static_cast<uInt>(n);
+      }
+      zs.next_out = out.get();
+      zs.avail_out = kChunk;
+      r = inflate(&zs, Z_NO_FLUSH);
+      iExpanded += kChunk - zs.avail_out;
+      if (iExpanded > ulen) r = Z_BUF_ERROR;
+    }
+    inflateEnd(&zs);
+    return r == Z_STREAM_END && iExpanded == ulen ? 0 : kReadZlibFailed;
+  }
+
   bool readFrame(DIMAGE& img, uint32_t i, uint64_t ulen, uint64_t clen) {
     FILE* f = m_file.get();
     const bool bCompressed = clen < ulen;
@@ -476,17 +537,8 @@ class CIMC2Reader {
     if (iPosition < 0 || clen > static_cast<uint64_t>(m_iFileSize - iPosition)) {
       return fail(kReadIoError, sUnableToRead);
     }
-    if (ulen > static_cast<uint64_t>(MAX_TRANSPORT_SIZE)) {
-      DIMAGE header = img;  // checked with the sizes it would get; its bytes are never read
-      static uint8_t s_placeholder;
-      header.frameBuffer = &s_placeholder;
-      header.frameBufferSize = static_cast<uint32_t>(ulen);
-      header.frameHeader.appendedFrameSize = static_cast<int32_t>(ulen);
-      header.sourceHeader.totalLength = static_cast<uint32_t>(ulen + QV_HDR_IMAGE_SIZE);
-      _internal_qvCheckImageValidity(&header);
-      return failInvalidImage(i);
-    }
     if (bCompressed && ulen / kMaxDeflateExpansion > clen) return failDecompression(i);
+    if (ulen > static_cast<uint64_t>(MAX_TRANSPORT_SIZE)) return refuseOversizedFrame(img, i, ulen, clen);
 
     img.frameBuffer = static_cast<uint8_t*>(malloc(static_cast<size_t>(ulen)));
     if (img.frameBuffer == nullptr) {
