@@ -80,15 +80,24 @@ const LegacyFormat* legacyFormatOf(const char* asFilePath) {
 
 std::string legacyWriterText(int aiCode) {
   switch (aiCode) {
-    case -1: return "Multiple video images can not be saved as bkg file.";
-    case -2: return "Internal Error: Wrong vinf->type.";
-    case -3: return "Internal Error: vinf NULL or vinf->numframes zero.";
-    case -4: return "Could not open file for writing.";
-    case -5: return "Error writing to file.";
-    case -6: return "Memory allocation error.";
-    case -7: return "Zlib compression failed.";
-    case -9: return "User break.";
-    default: return "Unknown Error Code: " + std::to_string(aiCode);
+    case -1:
+      return "Multiple video images can not be saved as bkg file.";
+    case -2:
+      return "Internal Error: Wrong vinf->type.";
+    case -3:
+      return "Internal Error: vinf NULL or vinf->numframes zero.";
+    case -4:
+      return "Could not open file for writing.";
+    case -5:
+      return "Error writing to file.";
+    case -6:
+      return "Memory allocation error.";
+    case -7:
+      return "Zlib compression failed.";
+    case -9:
+      return "User break.";
+    default:
+      return "Unknown Error Code: " + std::to_string(aiCode);
   }
 }
 
@@ -99,8 +108,9 @@ int saveLegacy(QVBUNCHOFIMAGES* apImages, const char* asFilePath, const LegacyFo
   const int r = qvBunchToVIDINFHDREx2(apImages, vinf.get(), sTransformErrorMessage,
                                       sizeof sTransformErrorMessage, 0, nullptr);
   if (r != 1) {
-    sReason = imc2FileQuote(asFilePath) + " save error: Transcoding Error: Error Code: " +
-              std::to_string(r) + " (" + sTransformErrorMessage + ")";
+    sReason = imc2FileQuote(asFilePath) +
+              " save error: Transcoding Error: Error Code: " + std::to_string(r) + " (" +
+              sTransformErrorMessage + ")";
     return kSaveConversionFailed;
   }
   vinf.get()->type = aFormat.type;
@@ -224,7 +234,8 @@ extern "C" QV_API int qvLoadImagesFromFileEx(const char* asFilePath, QVBUNCHOFIM
                                              char* asOutErrorString,
                                              unsigned int aiOutErrorStringSize) {
   std::string sReason;
-  const int code = loadImages(asFilePath, apImages, apiInInterrupt, apdOutPercentageFinished, sReason);
+  const int code =
+      loadImages(asFilePath, apImages, apiInInterrupt, apdOutPercentageFinished, sReason);
   if (code != 0) copyReason(sReason, asOutErrorString, aiOutErrorStringSize);
   return code;
 }
@@ -238,7 +249,8 @@ extern "C" QV_API int qvSaveImagesToFileEx(QVBUNCHOFIMAGES* apImages, const char
                                            unsigned int aiOutErrorStringSize, int* apiInInterrupt,
                                            double* apdOutPercentageFinished) {
   std::string sReason;
-  const int code = saveImages(apImages, asFilePath, apiInInterrupt, apdOutPercentageFinished, sReason);
+  const int code =
+      saveImages(apImages, asFilePath, apiInInterrupt, apdOutPercentageFinished, sReason);
   if (code != 0) copyReason(sReason, asOutErrorString, aiOutErrorStringSize);
   return code;
 }

@@ -47,9 +47,9 @@ bool _internal_writeIMC2File(QVBUNCHOFIMAGES* apImages, const char* asFilePath,
 
 // Reads a file into an empty bunch; the bunch is filled only on success.
 // Code: 0 on success; the text is written only on failure.
-bool _internal_readIMC2File(const char* asFilePath, QVBUNCHOFIMAGES* apImages,
-                            int* apiOutErrorCode, std::string& sOutErrorString,
-                            int* apiInInterrupt, double* apdOutPercentageFinished);
+bool _internal_readIMC2File(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiOutErrorCode,
+                            std::string& sOutErrorString, int* apiInInterrupt,
+                            double* apdOutPercentageFinished);
 
 // Content probes: true when the whole file has the layout of the format.
 // None of them reads pixels.

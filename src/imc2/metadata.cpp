@@ -33,10 +33,8 @@ const METADATA_KEY_DEFINITION kGlobalMetadataKeys[kNumGlobalMetadataKeys] = {
 };
 
 const METADATA_KEY_DEFINITION kImageMetadataKeys[kNumImageMetadataKeys] = {
-    {"image_start", METADATA_TYPE_STRING, 0, 1},
-    {"timestamp_utc", METADATA_TYPE_STRING, 0, 0},
-    {"image_flags", METADATA_TYPE_STRING, 0, 1},
-    {"framenumber", METADATA_TYPE_UINT32, 0, 0},
+    {"image_start", METADATA_TYPE_STRING, 0, 1}, {"timestamp_utc", METADATA_TYPE_STRING, 0, 0},
+    {"image_flags", METADATA_TYPE_STRING, 0, 1}, {"framenumber", METADATA_TYPE_UINT32, 0, 0},
     {"eventnumber", METADATA_TYPE_UINT32, 0, 0},
 };
 
@@ -214,8 +212,8 @@ bool _internal_validate_metadata_set(const char* asKeySingleMetaData,
         break;
       case METADATA_TYPE_UINT32:
         if (str2uint32(nullptr, asValueSingleMetaData, 10) != kConvOk) {
-          setMessage(asOutMessage, aiMessageSize, "Validation error: Value (%s) is no valid uint32.",
-                     asValueSingleMetaData);
+          setMessage(asOutMessage, aiMessageSize,
+                     "Validation error: Value (%s) is no valid uint32.", asValueSingleMetaData);
           return false;
         }
         break;
@@ -238,10 +236,10 @@ bool _internal_validate_metadata_set(const char* asKeySingleMetaData,
   return true;
 }
 
-bool _internal_validate_metadata_keyvalue(const char* asKeyValueSingleMetaData,
-                                          METADATA_KEY_DEFINITION* apInOutMetadataSetsToValidateAgainst,
-                                          uint32_t aiNumMetadataSetsToValidateAgainst,
-                                          char* asOutMessage, size_t aiMessageSize) {
+bool _internal_validate_metadata_keyvalue(
+    const char* asKeyValueSingleMetaData,
+    METADATA_KEY_DEFINITION* apInOutMetadataSetsToValidateAgainst,
+    uint32_t aiNumMetadataSetsToValidateAgainst, char* asOutMessage, size_t aiMessageSize) {
   if (asKeyValueSingleMetaData == nullptr) {
     setMessage(asOutMessage, aiMessageSize,
                "Parameter error (asKeyValueSingleMetaData must not be NULL).");

@@ -32,9 +32,9 @@ enum METADATA_TYPE : uint32_t {
 
 struct METADATA_KEY_DEFINITION {
   char key[28];
-  uint32_t eType;    // METADATA_TYPE
-  uint32_t found;    // 1 once met in the block being read
-  uint8_t mandatory; // 1 = every block of this kind carries the key
+  uint32_t eType;     // METADATA_TYPE
+  uint32_t found;     // 1 once met in the block being read
+  uint8_t mandatory;  // 1 = every block of this kind carries the key
 };
 
 constexpr uint32_t kNumGlobalMetadataKeys = 22;
@@ -46,13 +46,35 @@ extern const METADATA_KEY_DEFINITION kImageMetadataKeys[kNumImageMetadataKeys];
 
 // Global keys by row (index into kGlobalMetadataKeys).
 enum GlobalKeyRow : uint32_t {
-  kGNumberOfImages, kGWidth, kGHeight, kGScaleX, kGScaleY, kGSourceWidth, kGSourceHeight,
-  kGAoiWidth, kGAoiHeight, kGXStart, kGYStart, kGBytesPerPixel, kGEffectiveBits,
-  kGHorizontalBinning, kGVerticalBinning, kGSourceFormat, kGImageFormat, kGImageRotation,
-  kGScaleXOffset, kGScaleYOffset, kGCameraPortName, kGCameraPortId,
+  kGNumberOfImages,
+  kGWidth,
+  kGHeight,
+  kGScaleX,
+  kGScaleY,
+  kGSourceWidth,
+  kGSourceHeight,
+  kGAoiWidth,
+  kGAoiHeight,
+  kGXStart,
+  kGYStart,
+  kGBytesPerPixel,
+  kGEffectiveBits,
+  kGHorizontalBinning,
+  kGVerticalBinning,
+  kGSourceFormat,
+  kGImageFormat,
+  kGImageRotation,
+  kGScaleXOffset,
+  kGScaleYOffset,
+  kGCameraPortName,
+  kGCameraPortId,
 };
 enum ImageKeyRow : uint32_t {
-  kIImageStart, kITimestampUtc, kIImageFlags, kIFrameNumber, kIEventNumber,
+  kIImageStart,
+  kITimestampUtc,
+  kIImageFlags,
+  kIFrameNumber,
+  kIEventNumber,
 };
 
 // Result codes of the record routines (shared with the file writer/reader).
@@ -78,10 +100,10 @@ bool _internal_validate_metadata_set(const char* asKeySingleMetaData,
                                      METADATA_KEY_DEFINITION* apInOutMetadataSetsToValidateAgainst,
                                      uint32_t aiNumMetadataSetsToValidateAgainst,
                                      char* asOutMessage, size_t aiMessageSize);
-bool _internal_validate_metadata_keyvalue(const char* asKeyValueSingleMetaData,
-                                          METADATA_KEY_DEFINITION* apInOutMetadataSetsToValidateAgainst,
-                                          uint32_t aiNumMetadataSetsToValidateAgainst,
-                                          char* asOutMessage, size_t aiMessageSize);
+bool _internal_validate_metadata_keyvalue(
+    const char* asKeyValueSingleMetaData,
+    METADATA_KEY_DEFINITION* apInOutMetadataSetsToValidateAgainst,
+    uint32_t aiNumMetadataSetsToValidateAgainst, char* asOutMessage, size_t aiMessageSize);
 
 // Conversion results: 0 converted, 1 above range, 2 below range, 3 not a number.
 constexpr int kConvOk = 0;

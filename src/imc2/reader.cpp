@@ -49,7 +49,9 @@ class CLocalBunch {
 class CIMC2Reader {
  public:
   CIMC2Reader(const char* asFilePath, int* apiInInterrupt, double* apdOutPercentageFinished)
-      : m_sFilePath(asFilePath), m_piInterrupt(apiInInterrupt), m_pdProgress(apdOutPercentageFinished) {}
+      : m_sFilePath(asFilePath),
+        m_piInterrupt(apiInInterrupt),
+        m_pdProgress(apdOutPercentageFinished) {}
 
   bool read(QVBUNCHOFIMAGES* apImages) {
     if (!checkArguments(apImages) || !prepareTables() || !openFile()) return false;
@@ -78,9 +80,7 @@ class CIMC2Reader {
     return false;
   }
   std::string quoted() const { return imc2FileQuote(m_sFilePath); }
-  std::string ofImage(uint32_t i) const {
-    return std::to_string(i) + " of " + std::to_string(m_n);
-  }
+  std::string ofImage(uint32_t i) const { return std::to_string(i) + " of " + std::to_string(m_n); }
 
   bool checkArguments(QVBUNCHOFIMAGES* apImages) {
     if (m_sFilePath == nullptr) {
@@ -93,12 +93,14 @@ class CIMC2Reader {
       return fail(kReadBadArgument, quoted() + " load error: Parameter apImages must not be NULL.");
     }
     if (apImages->numFrames != 0) {
-      return fail(kReadBadArgument, quoted() + " load error: Parameter apImages->numFrames must "
-                                               "not be bigger than zero.");
+      return fail(kReadBadArgument, quoted() +
+                                        " load error: Parameter apImages->numFrames must "
+                                        "not be bigger than zero.");
     }
     if (apImages->imageArray != nullptr) {
-      return fail(kReadBadArgument, quoted() + " load error: Parameter apImages->imageArray must "
-                                               "not be initialized (!=NULL).");
+      return fail(kReadBadArgument, quoted() +
+                                        " load error: Parameter apImages->imageArray must "
+                                        "not be initialized (!=NULL).");
     }
     return true;
   }
@@ -108,16 +110,18 @@ class CIMC2Reader {
     const size_t iGlobalBytes = sizeof kGlobalMetadataKeys;
     m_pGlobalKeys.reset(static_cast<METADATA_KEY_DEFINITION*>(malloc(iGlobalBytes)));
     if (!m_pGlobalKeys) {
-      return fail(kReadNoTableMemory, quoted() + " load error: Memory allocation error "
-                                                 "(globalMetaDataEntries, size=" +
+      return fail(kReadNoTableMemory, quoted() +
+                                          " load error: Memory allocation error "
+                                          "(globalMetaDataEntries, size=" +
                                           std::to_string(iGlobalBytes) + " bytes).");
     }
     memcpy(m_pGlobalKeys.get(), kGlobalMetadataKeys, iGlobalBytes);
     const size_t iImageBytes = sizeof kImageMetadataKeys;
     m_pImageKeys.reset(static_cast<METADATA_KEY_DEFINITION*>(malloc(iImageBytes)));
     if (!m_pImageKeys) {
-      return fail(kReadNoTableMemory, quoted() + " load error: Memory allocation error "
-                                                 "(imageMetaDataEntries, size=" +
+      return fail(kReadNoTableMemory, quoted() +
+                                          " load error: Memory allocation error "
+                                          "(imageMetaDataEntries, size=" +
                                           std::to_string(iImageBytes) + " bytes).");
     }
     memcpy(m_pImageKeys.get(), kImageMetadataKeys, iImageBytes);
@@ -137,31 +141,39 @@ class CIMC2Reader {
   bool readFileHeader() {
     uint32_t uiMagic1 = 0, uiMagic2 = 0, G = 0;
     uint8_t cr = 0, lf = 0;
-    if (!readValue(m_file.get(), uiMagic1)) return fail(kReadIoError, quoted() + " read error (magic1).");
-    if (!readValue(m_file.get(), uiMagic2)) return fail(kReadIoError, quoted() + " read error (magic2).");
+    if (!readValue(m_file.get(), uiMagic1))
+      return fail(kReadIoError, quoted() + " read error (magic1).");
+    if (!readValue(m_file.get(), uiMagic2))
+      return fail(kReadIoError, quoted() + " read error (magic2).");
     imc2SetProgress(m_pdProgress, 0.02);
-    if (uiMagic1 != 0) return fail(kReadNotIMC2, quoted() + " is no imc2(bkc2) file (magic1 not zero).");
-    if (uiMagic2 != 1) return fail(kReadNotIMC2, quoted() + " is no imc2(bkc2) file (magic2 not one).");
+    if (uiMagic1 != 0)
+      return fail(kReadNotIMC2, quoted() + " is no imc2(bkc2) file (magic1 not zero).");
+    if (uiMagic2 != 1)
+      return fail(kReadNotIMC2, quoted() + " is no imc2(bkc2) file (magic2 not one).");
 
     if (!readValue(m_file.get(), G)) {
       return fail(kReadIoError, quoted() + " read error (number_of_global_metadata_sets_in_file).");
     }
     if (!readValue(m_file.get(), cr)) {
-      return fail(kReadIoError, quoted() + " read error (carriage return after "
-                                           "number_of_global_metadata_sets_in_file).");
+      return fail(kReadIoError, quoted() +
+                                    " read error (carriage return after "
+                                    "number_of_global_metadata_sets_in_file).");
     }
     if (!readValue(m_file.get(), lf)) {
-      return fail(kReadIoError, quoted() + " read error (line feed after "
-                                           "number_of_global_metadata_sets_in_file).");
+      return fail(kReadIoError, quoted() +
+                                    " read error (line feed after "
+                                    "number_of_global_metadata_sets_in_file).");
     }
     if (cr != 13) {
-      return fail(kReadNotIMC2, quoted() + " parse error (incorrect carriage return value after "
-                                           "number_of_global_metadata_sets_in_file (must be 13, but is " +
+      return fail(kReadNotIMC2, quoted() +
+                                    " parse error (incorrect carriage return value after "
+                                    "number_of_global_metadata_sets_in_file (must be 13, but is " +
                                     std::to_string(cr) + ").");
     }
     if (lf != 10) {
-      return fail(kReadNotIMC2, quoted() + " parse error (incorrect line feed value after "
-                                           "number_of_global_metadata_sets_in_file (must be 10, but is " +
+      return fail(kReadNotIMC2, quoted() +
+                                    " parse error (incorrect line feed value after "
+                                    "number_of_global_metadata_sets_in_file (must be 10, but is " +
                                     std::to_string(lf) + ").");
     }
     if (G < kMandatoryGlobalKeys) {
@@ -210,7 +222,8 @@ class CIMC2Reader {
     t.frameBuffer = nullptr;
   }
 
-  static int findRow(const METADATA_KEY_DEFINITION* apTable, uint32_t aiRows, const std::string& sKey) {
+  static int findRow(const METADATA_KEY_DEFINITION* apTable, uint32_t aiRows,
+                     const std::string& sKey) {
     for (uint32_t i = 0; i < aiRows; ++i) {
       if (metadataKeyEquals(apTable[i].key, sKey.c_str())) return static_cast<int>(i);
     }
@@ -223,22 +236,54 @@ class CIMC2Reader {
     SOURCEHEADER& s = m_template.sourceHeader;
     const char* v = sValue.c_str();
     switch (findRow(kGlobalMetadataKeys, kNumGlobalMetadataKeys, sKey)) {
-      case kGNumberOfImages: str2uint32(&m_n, v, 10); break;
-      case kGScaleX: str2float(&f.xScale, v); break;
-      case kGScaleY: str2float(&f.yScale, v); break;
-      case kGSourceWidth: str2int32(&f.sourceWidth, v, 10); break;
-      case kGSourceHeight: str2int32(&f.sourceHeight, v, 10); break;
-      case kGAoiWidth: str2int32(&f.aoiWidth, v, 10); break;
-      case kGAoiHeight: str2int32(&f.aoiHeight, v, 10); break;
-      case kGXStart: str2int32(&f.xStart, v, 10); break;
-      case kGYStart: str2int32(&f.yStart, v, 10); break;
-      case kGBytesPerPixel: str2int32(&f.bytesPerPixel, v, 10); break;
-      case kGEffectiveBits: str2int32(&f.effectiveBitsPerPixel, v, 10); break;
-      case kGHorizontalBinning: str2int32(&f.horizontalBinning, v, 10); break;
-      case kGVerticalBinning: str2int32(&f.verticalBinning, v, 10); break;
-      case kGImageRotation: str2float(&f.imageRotation, v); break;
-      case kGScaleXOffset: str2float(&f.scale_x_offset, v); break;
-      case kGScaleYOffset: str2float(&f.scale_y_offset, v); break;
+      case kGNumberOfImages:
+        str2uint32(&m_n, v, 10);
+        break;
+      case kGScaleX:
+        str2float(&f.xScale, v);
+        break;
+      case kGScaleY:
+        str2float(&f.yScale, v);
+        break;
+      case kGSourceWidth:
+        str2int32(&f.sourceWidth, v, 10);
+        break;
+      case kGSourceHeight:
+        str2int32(&f.sourceHeight, v, 10);
+        break;
+      case kGAoiWidth:
+        str2int32(&f.aoiWidth, v, 10);
+        break;
+      case kGAoiHeight:
+        str2int32(&f.aoiHeight, v, 10);
+        break;
+      case kGXStart:
+        str2int32(&f.xStart, v, 10);
+        break;
+      case kGYStart:
+        str2int32(&f.yStart, v, 10);
+        break;
+      case kGBytesPerPixel:
+        str2int32(&f.bytesPerPixel, v, 10);
+        break;
+      case kGEffectiveBits:
+        str2int32(&f.effectiveBitsPerPixel, v, 10);
+        break;
+      case kGHorizontalBinning:
+        str2int32(&f.horizontalBinning, v, 10);
+        break;
+      case kGVerticalBinning:
+        str2int32(&f.verticalBinning, v, 10);
+        break;
+      case kGImageRotation:
+        str2float(&f.imageRotation, v);
+        break;
+      case kGScaleXOffset:
+        str2float(&f.scale_x_offset, v);
+        break;
+      case kGScaleYOffset:
+        str2float(&f.scale_y_offset, v);
+        break;
       case kGSourceFormat:
         if (!CDIMAGE::getFormatFromString(v, &f.sourceFormat)) {
           return fail(kReadNotIMC2, quoted() + " parse error: Global metadata source_format=" +
@@ -253,8 +298,9 @@ class CIMC2Reader {
         break;
       case kGCameraPortName:
         if (sValue.empty()) {
-          return fail(kReadNotIMC2, quoted() + " parse error: Global metadata camera_port_name "
-                                               "must not be empty if specified.");
+          return fail(kReadNotIMC2, quoted() +
+                                        " parse error: Global metadata camera_port_name "
+                                        "must not be empty if specified.");
         }
         // 64 characters or more fill the field without a terminator.
         memset(s.cameraPortName, 0, sizeof s.cameraPortName);
@@ -285,7 +331,8 @@ class CIMC2Reader {
                            " global metadata set from file \"" + m_sFilePath + "\".");
       }
       if (!_internal_validate_metadata_set(sKey.c_str(), sValue.c_str(), m_pGlobalKeys.get(),
-                                           kNumGlobalMetadataKeys, sValidation, sizeof sValidation)) {
+                                           kNumGlobalMetadataKeys, sValidation,
+                                           sizeof sValidation)) {
         return fail(kReadNotIMC2, quoted() + " parse error: Error validating Key=Value \"" + sKey +
                                       "=" + sValue + "\" at global_metadata_set " +
                                       std::to_string(k) + " of " + std::to_string(G));
@@ -300,7 +347,8 @@ class CIMC2Reader {
       }
     }
     if (m_n == 0) {
-      return fail(kReadNotIMC2, quoted() + " parse error: Meta value images_in_file=0 invalid. Must be >0.");
+      return fail(kReadNotIMC2,
+                  quoted() + " parse error: Meta value images_in_file=0 invalid. Must be >0.");
     }
     return true;
   }
@@ -310,15 +358,16 @@ class CIMC2Reader {
   // the file costs no memory and fails where its first missing block is.
   bool allocateImages() {
     const int64_t iPosition = tell64(m_file.get());
-    const uint64_t iRemaining =
-        iPosition >= 0 && iPosition <= m_iFileSize ? static_cast<uint64_t>(m_iFileSize - iPosition) : 0;
+    const uint64_t iRemaining = iPosition >= 0 && iPosition <= m_iFileSize
+                                    ? static_cast<uint64_t>(m_iFileSize - iPosition)
+                                    : 0;
     const uint64_t iBlocksThatFit = iRemaining / kMinImageBlockBytes;
-    const uint32_t iRecords =
-        static_cast<uint32_t>(std::min<uint64_t>(m_n, iBlocksThatFit + 1));
+    const uint32_t iRecords = static_cast<uint32_t>(std::min<uint64_t>(m_n, iBlocksThatFit + 1));
     DIMAGE* pArray = static_cast<DIMAGE*>(calloc(iRecords, sizeof(DIMAGE)));
     if (pArray == nullptr) {
-      return fail(kReadNoMemory, quoted() + " load error: Memory allocation error "
-                                            "QVBUNCHOFIMAGES imageArray[" +
+      return fail(kReadNoMemory, quoted() +
+                                     " load error: Memory allocation error "
+                                     "QVBUNCHOFIMAGES imageArray[" +
                                      std::to_string(m_n) + "].");
     }
     m_images.get().imageArray = pArray;
@@ -338,9 +387,9 @@ class CIMC2Reader {
         int64_t iSeconds = 0;
         uint32_t uiMicroseconds = 0;
         if (!platformUTCStringToTime(v, &iSeconds, &uiMicroseconds)) {
-          return fail(kReadNotIMC2, quoted() + " parse error: Per-image metadata timestamp_utc=" +
-                                        sValue + " could not be converted to UTC timestamp,for image " +
-                                        ofImage(i) + ".");
+          return fail(kReadNotIMC2,
+                      quoted() + " parse error: Per-image metadata timestamp_utc=" + sValue +
+                          " could not be converted to UTC timestamp,for image " + ofImage(i) + ".");
         }
         aImg.sourceHeader.timestampSeconds = static_cast<uint32_t>(iSeconds);
         aImg.sourceHeader.timestampMicroseconds = uiMicroseconds;
@@ -348,13 +397,17 @@ class CIMC2Reader {
       }
       case kIImageFlags:
         if (!CDIMAGE::getFlagsFromString(v, &aImg.frameHeader.imageFlags)) {
-          return fail(kReadNotIMC2, quoted() + " parse error: Per-image metadata image_flags=" +
-                                        sValue + " could not be converted to flags bits,for image " +
-                                        ofImage(i) + ".");
+          return fail(kReadNotIMC2,
+                      quoted() + " parse error: Per-image metadata image_flags=" + sValue +
+                          " could not be converted to flags bits,for image " + ofImage(i) + ".");
         }
         break;
-      case kIFrameNumber: str2uint32(&aImg.frameHeader.frameNumber, v, 10); break;
-      case kIEventNumber: str2uint32(&aImg.frameHeader.eventNumber, v, 10); break;
+      case kIFrameNumber:
+        str2uint32(&aImg.frameHeader.frameNumber, v, 10);
+        break;
+      case kIEventNumber:
+        str2uint32(&aImg.frameHeader.eventNumber, v, 10);
+        break;
       default:  // image_start and keys of other writers
         break;
     }
@@ -375,7 +428,8 @@ class CIMC2Reader {
                            m_sFilePath + "\".");
       }
       if (!_internal_validate_metadata_set(sKey.c_str(), sValue.c_str(), pTable,
-                                           kNumImageMetadataKeys, sValidation, sizeof sValidation)) {
+                                           kNumImageMetadataKeys, sValidation,
+                                           sizeof sValidation)) {
         return fail(kReadNotIMC2, quoted() + " parse error: Error validating KeyValue=\"" + sKey +
                                       "=" + sValue + "\" at image_metadata_set " +
                                       std::to_string(k) + " of " + std::to_string(P) +
@@ -393,18 +447,22 @@ class CIMC2Reader {
   }
 
   bool failInvalidImage(uint32_t i) {
-    return fail(kReadInvalidImage, quoted() + " load error: _internal_qvCheckImageValidity failed "
-                                              "at image " + ofImage(i) + ".");
+    return fail(kReadInvalidImage, quoted() +
+                                       " load error: _internal_qvCheckImageValidity failed "
+                                       "at image " +
+                                       ofImage(i) + ".");
   }
   bool failDecompression(uint32_t i) {
-    return fail(kReadZlibFailed, quoted() + " decompression error: zlib decompression failed at image " +
-                                     ofImage(i) + ".");
+    return fail(
+        kReadZlibFailed,
+        quoted() + " decompression error: zlib decompression failed at image " + ofImage(i) + ".");
   }
 
   bool readImageBlock(uint32_t i) {
     if (i > m_images.get().numFrames) {
       // Cannot happen: the array covers every block the file can hold.
-      return fail(kReadIoError, quoted() + " read error: Unable to read len_uncompressed value at image " +
+      return fail(kReadIoError, quoted() +
+                                    " read error: Unable to read len_uncompressed value at image " +
                                     ofImage(i) + ".");
     }
     DIMAGE& img = m_images.get().imageArray[i - 1];
@@ -413,54 +471,65 @@ class CIMC2Reader {
     uint32_t P = 0;
     uint8_t cr = 0, lf = 0;
     if (!readValue(f, ulen)) {
-      return fail(kReadIoError, quoted() + " read error: Unable to read len_uncompressed value at image " +
+      return fail(kReadIoError, quoted() +
+                                    " read error: Unable to read len_uncompressed value at image " +
                                     ofImage(i) + ".");
     }
     if (ulen > kMaxStoredLength) {
-      return fail(kReadLengthTooLarge, quoted() + " parse error: len_uncompressed too large (" +
-                                           std::to_string(ulen) + " > 2147483647(int32t_max) at image " +
-                                           ofImage(i) + ".");
+      return fail(kReadLengthTooLarge,
+                  quoted() + " parse error: len_uncompressed too large (" + std::to_string(ulen) +
+                      " > 2147483647(int32t_max) at image " + ofImage(i) + ".");
     }
     if (!readValue(f, clen)) {
-      return fail(kReadIoError, quoted() + " read error: Unable to read len_compressed value at image " +
+      return fail(kReadIoError, quoted() +
+                                    " read error: Unable to read len_compressed value at image " +
                                     ofImage(i) + ".");
     }
     if (clen > kMaxStoredLength) {
-      return fail(kReadLengthTooLarge, quoted() + " parse error: len_compressed too large (" +
-                                           std::to_string(clen) + " > 2147483647(int32t_max) of image " +
-                                           ofImage(i) + ".");
+      return fail(kReadLengthTooLarge,
+                  quoted() + " parse error: len_compressed too large (" + std::to_string(clen) +
+                      " > 2147483647(int32t_max) of image " + ofImage(i) + ".");
     }
     if (!readValue(f, P)) {
-      return fail(kReadIoError, quoted() + " read error: Unable to read num_image_metadata_sets of image " +
-                                    ofImage(i) + ".");
+      return fail(kReadIoError,
+                  quoted() + " read error: Unable to read num_image_metadata_sets of image " +
+                      ofImage(i) + ".");
     }
     if (!readValue(f, cr)) {
-      return fail(kReadIoError, quoted() + " read error (carriage return after num_image_metadata_sets of image " +
-                                    ofImage(i) + ").");
+      return fail(kReadIoError,
+                  quoted() +
+                      " read error (carriage return after num_image_metadata_sets of image " +
+                      ofImage(i) + ").");
     }
     if (!readValue(f, lf)) {
-      return fail(kReadIoError, quoted() + " read error (line feed after num_image_metadata_sets of image " +
-                                    ofImage(i) + ").");
+      return fail(kReadIoError,
+                  quoted() + " read error (line feed after num_image_metadata_sets of image " +
+                      ofImage(i) + ").");
     }
     if (cr != 13) {
-      return fail(kReadNotIMC2, quoted() + " parse error (incorrect carriage return value after "
-                                           "num_image_metadata_sets of image " +
-                                    ofImage(i) + "(must be 13, but is " + std::to_string(cr) + ")).");
+      return fail(kReadNotIMC2, quoted() +
+                                    " parse error (incorrect carriage return value after "
+                                    "num_image_metadata_sets of image " +
+                                    ofImage(i) + "(must be 13, but is " + std::to_string(cr) +
+                                    ")).");
     }
     if (lf != 10) {
-      return fail(kReadNotIMC2, quoted() + " parse error (incorrect line feed value after "
-                                           "num_image_metadata_sets of image " +
-                                    ofImage(i) + "(must be 10, but is " + std::to_string(lf) + ")).");
+      return fail(kReadNotIMC2, quoted() +
+                                    " parse error (incorrect line feed value after "
+                                    "num_image_metadata_sets of image " +
+                                    ofImage(i) + "(must be 10, but is " + std::to_string(lf) +
+                                    ")).");
     }
     if (clen == 0 || ulen == 0 || ulen < clen) {
-      return fail(kReadNotIMC2, quoted() + " parse error: Value of len_compressed(" + std::to_string(clen) +
-                                    ") or len_uncompressed(" + std::to_string(ulen) +
-                                    ") zero or u<c, of image " + ofImage(i) + ".");
+      return fail(kReadNotIMC2, quoted() + " parse error: Value of len_compressed(" +
+                                    std::to_string(clen) + ") or len_uncompressed(" +
+                                    std::to_string(ulen) + ") zero or u<c, of image " + ofImage(i) +
+                                    ".");
     }
     if (P < kIMC2MinImageRecords || P > kIMC2MaxImageRecords) {
-      return fail(kReadNotIMC2, quoted() + " parse error: Value of num_image_metadata_sets=" +
-                                    std::to_string(P) + " incorrect, of image " + ofImage(i) +
-                                    ". Must be [2..10].");
+      return fail(kReadNotIMC2,
+                  quoted() + " parse error: Value of num_image_metadata_sets=" + std::to_string(P) +
+                      " incorrect, of image " + ofImage(i) + ". Must be [2..10].");
     }
     if (!readImageRecords(img, i, P)) return false;
     return readFrame(img, i, ulen, clen);
@@ -473,7 +542,8 @@ class CIMC2Reader {
     if (clen < ulen) {
       const int r = expandsToExactly(clen, ulen);
       if (r == kReadIoError) {
-        return fail(kReadIoError, quoted() + " read error: Unable to read image compressed bits (size=" +
+        return fail(kReadIoError, quoted() +
+                                      " read error: Unable to read image compressed bits (size=" +
                                       std::to_string(clen) + ") of image " + ofImage(i) + ".");
       }
       if (r != 0) return failDecompression(i);
@@ -529,8 +599,10 @@ class CIMC2Reader {
   bool readFrame(DIMAGE& img, uint32_t i, uint64_t ulen, uint64_t clen) {
     FILE* f = m_file.get();
     const bool bCompressed = clen < ulen;
-    const std::string sUnableToRead = quoted() + " read error: Unable to read image compressed bits (size=" +
-                                      std::to_string(clen) + ") of image " + ofImage(i) + ".";
+    const std::string sUnableToRead =
+        quoted() +
+        " read error: Unable to read image compressed bits (size=" + std::to_string(clen) +
+        ") of image " + ofImage(i) + ".";
     // Decide what the file cannot back before allocating for it: data beyond
     // its end, a frame no image may have, a stream that cannot expand so far.
     const int64_t iPosition = tell64(f);
@@ -538,7 +610,8 @@ class CIMC2Reader {
       return fail(kReadIoError, sUnableToRead);
     }
     if (bCompressed && ulen / kMaxDeflateExpansion > clen) return failDecompression(i);
-    if (ulen > static_cast<uint64_t>(MAX_TRANSPORT_SIZE)) return refuseOversizedFrame(img, i, ulen, clen);
+    if (ulen > static_cast<uint64_t>(MAX_TRANSPORT_SIZE))
+      return refuseOversizedFrame(img, i, ulen, clen);
 
     img.frameBuffer = static_cast<uint8_t*>(malloc(static_cast<size_t>(ulen)));
     if (img.frameBuffer == nullptr) {
@@ -555,8 +628,9 @@ class CIMC2Reader {
         m_pStream.reset(static_cast<uint8_t*>(malloc(static_cast<size_t>(clen))));
         if (!m_pStream) {
           return fail(kReadNoMemory, std::string("Memory allocation error while loading file \"") +
-                                         m_sFilePath + "\": len_compressed(" + std::to_string(clen) +
-                                         " bytes) at image " + ofImage(i) + ".");
+                                         m_sFilePath + "\": len_compressed(" +
+                                         std::to_string(clen) + " bytes) at image " + ofImage(i) +
+                                         ".");
         }
         m_iStreamCapacity = clen;
       }
@@ -568,7 +642,8 @@ class CIMC2Reader {
     if (bCompressed) {
       uLongf ulExpanded = static_cast<uLongf>(ulen);
       // A stream that ends early would leave part of the frame undefined.
-      if (uncompress(img.frameBuffer, &ulExpanded, m_pStream.get(), static_cast<uLong>(clen)) != Z_OK ||
+      if (uncompress(img.frameBuffer, &ulExpanded, m_pStream.get(), static_cast<uLong>(clen)) !=
+              Z_OK ||
           ulExpanded != ulen) {
         return failDecompression(i);
       }
@@ -598,9 +673,9 @@ class CIMC2Reader {
 
 }  // namespace
 
-bool _internal_readIMC2File(const char* asFilePath, QVBUNCHOFIMAGES* apImages,
-                            int* apiOutErrorCode, std::string& sOutErrorString,
-                            int* apiInInterrupt, double* apdOutPercentageFinished) {
+bool _internal_readIMC2File(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiOutErrorCode,
+                            std::string& sOutErrorString, int* apiInInterrupt,
+                            double* apdOutPercentageFinished) {
   CIMC2Reader reader(asFilePath, apiInInterrupt, apdOutPercentageFinished);
   const bool bRead = reader.read(apImages);
   if (apiOutErrorCode != nullptr) *apiOutErrorCode = bRead ? 0 : reader.code();

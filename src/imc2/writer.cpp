@@ -134,12 +134,13 @@ class CIMC2Writer {
                   saveError() + "Parameter apImages->imageArray must not be NULL.");
     }
     if (m_pImages->numFrames == 0) {
-      return fail(kWriteBadArgument, saveError() + "Parameter apImages->numFrames must not be NULL.");
+      return fail(kWriteBadArgument,
+                  saveError() + "Parameter apImages->numFrames must not be NULL.");
     }
     if (m_pImages->numFrames > kIMC2MaxImagesWritten) {
       return fail(kWriteBadArgument, saveError() + "Parameter apImages->numFrames(=" +
-                                        std::to_string(m_pImages->numFrames) +
-                                        ") must not be >10'000.");
+                                         std::to_string(m_pImages->numFrames) +
+                                         ") must not be >10'000.");
     }
     const int r = qvIsSequence(m_pImages);
     if (r != 1) {
@@ -192,12 +193,14 @@ class CIMC2Writer {
                   quoted() + " write error (number_of_global_metadata_sets_in_file).");
     }
     if (!writeValue<uint8_t>(13)) {
-      return fail(kWriteIoError, quoted() + " write error (carriage return after "
-                                           "number_of_global_metadata_sets_in_file).");
+      return fail(kWriteIoError, quoted() +
+                                     " write error (carriage return after "
+                                     "number_of_global_metadata_sets_in_file).");
     }
     if (!writeValue<uint8_t>(10)) {
-      return fail(kWriteIoError, quoted() + " write error (line feed after "
-                                           "number_of_global_metadata_sets_in_file).");
+      return fail(kWriteIoError, quoted() +
+                                     " write error (line feed after "
+                                     "number_of_global_metadata_sets_in_file).");
     }
     m_uiWidth = static_cast<uint32_t>(fh.aoiWidth >= 1 ? fh.aoiWidth : fh.sourceWidth);
     m_uiHeight = static_cast<uint32_t>(fh.aoiHeight >= 1 ? fh.aoiHeight : fh.sourceHeight);
@@ -239,8 +242,7 @@ class CIMC2Writer {
       return false;
     }
     imc2SetProgress(m_pdProgress, 0.04);
-    if (!writeGlobalFloat(kGScaleY, fh.yScale) ||
-        !writeGlobalInt(kGSourceWidth, fh.sourceWidth) ||
+    if (!writeGlobalFloat(kGScaleY, fh.yScale) || !writeGlobalInt(kGSourceWidth, fh.sourceWidth) ||
         !writeGlobalInt(kGSourceHeight, fh.sourceHeight)) {
       return false;
     }
@@ -266,12 +268,14 @@ class CIMC2Writer {
     const CDIMAGE cImage0(image0());
     char sFormat[250];
     size_t iSize = sizeof sFormat;
-    if (!writeGlobalText(kGSourceFormat, formatText(cImage0.getSourceFormatAsString(sFormat, &iSize)))) {
+    if (!writeGlobalText(kGSourceFormat,
+                         formatText(cImage0.getSourceFormatAsString(sFormat, &iSize)))) {
       return false;
     }
     imc2SetProgress(m_pdProgress, 0.07);
     iSize = sizeof sFormat;
-    if (!writeGlobalText(kGImageFormat, formatText(cImage0.getImageFormatAsString(sFormat, &iSize))) ||
+    if (!writeGlobalText(kGImageFormat,
+                         formatText(cImage0.getImageFormatAsString(sFormat, &iSize))) ||
         !writeGlobalFloat(kGImageRotation, fh.imageRotation) ||
         !writeGlobalFloat(kGScaleXOffset, fh.scale_x_offset) ||
         !writeGlobalFloat(kGScaleYOffset, fh.scale_y_offset)) {
@@ -286,8 +290,8 @@ class CIMC2Writer {
     }
     return true;
   }
-  // Every short name fits 250 bytes; an empty text would be refused by the
-  // record writer rather than written as garbage.
+  // Every short name fits the 250-byte buffer; a null result cannot occur,
+  // but must not reach the record writer as a pointer.
   static const char* formatText(const char* asRendered) {
     return asRendered != nullptr ? asRendered : "";
   }
@@ -298,7 +302,8 @@ class CIMC2Writer {
     const int64_t iFrameBytes = aImg.frameHeader.appendedFrameSize;
     // A frame without bytes would give a block that no reader accepts.
     if (iFrameBytes <= 0 || aImg.frameBuffer == nullptr) {
-      return fail(kWriteCompressFailed, saveError() + "Error compressing image #" + ofImage(i) + ".");
+      return fail(kWriteCompressFailed,
+                  saveError() + "Error compressing image #" + ofImage(i) + ".");
     }
     const uLong ulSource = static_cast<uLong>(iFrameBytes);
     const uLong ulBound = compressBound(ulSource);
@@ -308,14 +313,16 @@ class CIMC2Writer {
       m_iCompressCapacity = 0;
       m_pCompressBuffer.reset(static_cast<uint8_t*>(malloc(ulBound)));
       if (!m_pCompressBuffer) {
-        return fail(kWriteNoCompressMemory, saveError() + "Error allocating temporary memory for compressed image #" +
-                            ofImage(i) + ".");
+        return fail(kWriteNoCompressMemory,
+                    saveError() + "Error allocating temporary memory for compressed image #" +
+                        ofImage(i) + ".");
       }
       m_iCompressCapacity = ulBound;
     }
     uLongf ulCompressed = static_cast<uLongf>(m_iCompressCapacity);
     if (compress(m_pCompressBuffer.get(), &ulCompressed, aImg.frameBuffer, ulSource) != Z_OK) {
-      return fail(kWriteCompressFailed, saveError() + "Error compressing image #" + ofImage(i) + ".");
+      return fail(kWriteCompressFailed,
+                  saveError() + "Error compressing image #" + ofImage(i) + ".");
     }
     if (ulCompressed < ulSource) {
       apData = m_pCompressBuffer.get();
@@ -337,31 +344,34 @@ class CIMC2Writer {
 
     const uint64_t iFrameBytes = static_cast<uint64_t>(fh.appendedFrameSize);
     if (!writeValue<uint64_t>(iFrameBytes)) {
-      return fail(kWriteIoError, quoted() + " write error (len_uncompressed image " + ofImage(i) + ").");
+      return fail(kWriteIoError,
+                  quoted() + " write error (len_uncompressed image " + ofImage(i) + ").");
     }
     if (!writeValue<uint64_t>(iDataLength)) {
-      return fail(kWriteIoError, quoted() + " write error (len_compressed image " + ofImage(i) + ").");
+      return fail(kWriteIoError,
+                  quoted() + " write error (len_compressed image " + ofImage(i) + ").");
     }
     // The time stamp is an unsigned count of seconds: every value after the
     // epoch is a time stamp, including those from 2038 on.
     const bool bWriteTime = sh.timestampSeconds != 0;
-    const uint32_t P = 5 - (fh.frameNumber == 0 ? 1 : 0) - (fh.eventNumber == 0 ? 1 : 0) -
-                       (bWriteTime ? 0 : 1);
+    const uint32_t P =
+        5 - (fh.frameNumber == 0 ? 1 : 0) - (fh.eventNumber == 0 ? 1 : 0) - (bWriteTime ? 0 : 1);
     if (!writeValue<uint32_t>(P)) {
-      return fail(kWriteIoError, quoted() + " write error (number_of_per_image_metadata_sets_in_file for image " +
-                                    ofImage(i) + ").");
+      return fail(kWriteIoError,
+                  quoted() + " write error (number_of_per_image_metadata_sets_in_file for image " +
+                      ofImage(i) + ").");
     }
     if (!writeValue<uint8_t>(13)) {
       return fail(kWriteIoError, quoted() +
-                                    " write error (carriage return after "
-                                    "number_of_per_image_metadata_sets_in_file for image " +
-                                    ofImage(i) + ").");
+                                     " write error (carriage return after "
+                                     "number_of_per_image_metadata_sets_in_file for image " +
+                                     ofImage(i) + ").");
     }
     if (!writeValue<uint8_t>(10)) {
       return fail(kWriteIoError, quoted() +
-                                    " write error (line feed after "
-                                    "number_of_per_image_metadata_sets_in_file for image " +
-                                    ofImage(i) + ").");
+                                     " write error (line feed after "
+                                     "number_of_per_image_metadata_sets_in_file for image " +
+                                     ofImage(i) + ").");
     }
 
     const std::string sImageStart = "image " + ofImage(i);
@@ -378,11 +388,12 @@ class CIMC2Writer {
       if (platformTimeToUTCString(static_cast<int64_t>(sh.timestampSeconds),
                                   iMicroseconds > 0 ? static_cast<uint32_t>(iMicroseconds) : 0u,
                                   true, false, true, sTime, sizeof sTime) == nullptr) {
-        return fail(kWriteComposeError,
-                    saveError() + "Error preparing timestamp string for timestamp=" +
-                        std::to_string(sh.timestampSeconds) + "." + std::to_string(iMicroseconds) +
-                        " sec.usec_offset before writing per-image metadata timestamp_utc for image " +
-                        ofImage(i) + ").");
+        return fail(
+            kWriteComposeError,
+            saveError() + "Error preparing timestamp string for timestamp=" +
+                std::to_string(sh.timestampSeconds) + "." + std::to_string(iMicroseconds) +
+                " sec.usec_offset before writing per-image metadata timestamp_utc for image " +
+                ofImage(i) + ").");
       }
       r = _internal_write_metadata_set_to_file(m_file.get(), kImageMetadataKeys[kITimestampUtc].key,
                                                sTime);
@@ -398,7 +409,8 @@ class CIMC2Writer {
     r = _internal_write_metadata_set_to_file(m_file.get(), kImageMetadataKeys[kIImageFlags].key,
                                              sFlags);
     if (r != kMetaOk) {
-      return fail(r, saveError() + "Error composing or writing per-image metadata image_flags for image " +
+      return fail(r, saveError() +
+                         "Error composing or writing per-image metadata image_flags for image " +
                          ofImage(i) + ").");
     }
     if (fh.frameNumber != 0) {
@@ -418,8 +430,8 @@ class CIMC2Writer {
       }
     }
     if (!writeBytes(pData, static_cast<size_t>(iDataLength))) {
-      return fail(kWriteIoError, quoted() + " save error (image data (pixels) for image " +
-                                    ofImage(i) + ").");
+      return fail(kWriteIoError,
+                  quoted() + " save error (image data (pixels) for image " + ofImage(i) + ").");
     }
     return true;
   }

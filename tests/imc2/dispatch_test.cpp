@@ -18,14 +18,16 @@ struct Outcome {
 Outcome saveEx(QVBUNCHOFIMAGES* bunch, const std::string& path, int* interrupt = nullptr,
                double* progress = nullptr) {
   char reason[512] = "untouched";
-  const int code = qvSaveImagesToFileEx(bunch, path.c_str(), reason, sizeof reason, interrupt, progress);
+  const int code =
+      qvSaveImagesToFileEx(bunch, path.c_str(), reason, sizeof reason, interrupt, progress);
   return {code, reason};
 }
 
 Outcome loadEx(const std::string& path, TestBunch& out, int* interrupt = nullptr,
                double* progress = nullptr) {
   char reason[512] = "untouched";
-  const int code = qvLoadImagesFromFileEx(path.c_str(), out.get(), interrupt, progress, reason, sizeof reason);
+  const int code =
+      qvLoadImagesFromFileEx(path.c_str(), out.get(), interrupt, progress, reason, sizeof reason);
   return {code, reason};
 }
 
@@ -55,8 +57,8 @@ TEST(Dispatch, LegacyExtensionsRoundTripWithTheFieldsTheyKeep) {
     uint32_t frames;
     int32_t bytesPerPixel;
   };
-  const Format formats[] = {{"seq.imm", 0, 3, 2}, {"SEQ.IMC", 2, 3, 2}, {"seq.Bkc", 2, 2, 1},
-                            {"one.bkg", 1, 1, 1}};
+  const Format formats[] = {
+      {"seq.imm", 0, 3, 2}, {"SEQ.IMC", 2, 3, 2}, {"seq.Bkc", 2, 2, 1}, {"one.bkg", 1, 1, 1}};
   TempDir dir;
   for (const Format& f : formats) {
     SCOPED_TRACE(f.name);
@@ -111,7 +113,11 @@ TEST(Dispatch, SaveFailures) {
   const std::string imm = dir.file("a.imm");
   Outcome r = saveEx(rgb.get(), imm);
   EXPECT_EQ(r.code, -16);
-  EXPECT_EQ(r.reason.rfind(Q(imm) + " save error: Transcoding Error: Error Code: -2 (Image format of images must be CF_IMAGE_FORMAT_GRAY(0) but is ", 0), 0u) << r.reason;
+  EXPECT_EQ(r.reason.rfind(Q(imm) + " save error: Transcoding Error: Error Code: -2 (Image format "
+                                    "of images must be CF_IMAGE_FORMAT_GRAY(0) but is ",
+                           0),
+            0u)
+      << r.reason;
   EXPECT_EQ(r.reason.back(), ')');
   EXPECT_FALSE(fileExists(imm));
 
@@ -120,24 +126,29 @@ TEST(Dispatch, SaveFailures) {
   const std::string bkg = dir.file("a.bkg");
   r = saveEx(three.get(), bkg);
   EXPECT_EQ(r.code, -1);
-  EXPECT_EQ(r.reason, Q(bkg) + " save error: Error saving to bkg format: Multiple video images can not be saved as bkg file.");
+  EXPECT_EQ(r.reason, Q(bkg) +
+                          " save error: Error saving to bkg format: Multiple video images can not "
+                          "be saved as bkg file.");
 
   const std::string noDir = dir.file("missing/a.imc");
   r = saveEx(three.get(), noDir);
   EXPECT_EQ(r.code, -4);
-  EXPECT_EQ(r.reason, Q(noDir) + " save error: Error saving to imc format: Could not open file for writing.");
+  EXPECT_EQ(r.reason,
+            Q(noDir) + " save error: Error saving to imc format: Could not open file for writing.");
 
   TestBunch empty;
   r = saveEx(empty.get(), dir.file("e.bkc"));
   EXPECT_EQ(r.code, -16);
-  EXPECT_EQ(r.reason, Q(dir.file("e.bkc")) + " save error: Transcoding Error: Error Code: 0 "
-                      "(Parameter error(QVBUNCHOFIMAGES *aImages->numFrames is zero).)");
+  EXPECT_EQ(r.reason, Q(dir.file("e.bkc")) +
+                          " save error: Transcoding Error: Error Code: 0 "
+                          "(Parameter error(QVBUNCHOFIMAGES *aImages->numFrames is zero).)");
 
   r = saveEx(nullptr, dir.file("n.imc"));
   EXPECT_EQ(r.code, -12);
   EXPECT_EQ(r.reason, Q(dir.file("n.imc")) + " save error: Parameter apImages must not be NULL.");
   char reason[64] = "untouched";
-  EXPECT_EQ(qvSaveImagesToFileEx(three.get(), nullptr, reason, sizeof reason, nullptr, nullptr), -12);
+  EXPECT_EQ(qvSaveImagesToFileEx(three.get(), nullptr, reason, sizeof reason, nullptr, nullptr),
+            -12);
   EXPECT_STREQ(reason, "Parameter asFilePath must not be NULL.");
   EXPECT_EQ(qvSaveImagesToFileEx(three.get(), "", reason, sizeof reason, nullptr, nullptr), -12);
   EXPECT_STREQ(reason, "Parameter asFilePath must not be empty string.");
@@ -161,7 +172,9 @@ TEST(Dispatch, LoadFailuresAndReasonBuffers) {
   TestBunch notEmpty;
   makeBunch(notEmpty, 1, 2, 2, 1);
   char reason[10] = "xxxxxxxxx";
-  EXPECT_EQ(qvLoadImagesFromFileEx(imc.c_str(), notEmpty.get(), nullptr, nullptr, reason, sizeof reason), -1);
+  EXPECT_EQ(
+      qvLoadImagesFromFileEx(imc.c_str(), notEmpty.get(), nullptr, nullptr, reason, sizeof reason),
+      -1);
   EXPECT_EQ(std::string(reason), Q(imc).substr(0, 9));
   char one[1] = {'k'};
   EXPECT_EQ(qvLoadImagesFromFileEx(imc.c_str(), notEmpty.get(), nullptr, nullptr, one, 1), -1);

@@ -31,9 +31,8 @@ void setValidHeader(DIMAGE& img, int32_t width, int32_t height, int32_t bytesPer
   img.frameHeader.appendedFrameSize = frameBytes;
 }
 
-void makeBunch(TestBunch& bunch, uint32_t n, int32_t width, int32_t height,
-               int32_t bytesPerPixel, int32_t format,
-               const std::function<uint8_t(uint32_t, size_t)>& fill) {
+void makeBunch(TestBunch& bunch, uint32_t n, int32_t width, int32_t height, int32_t bytesPerPixel,
+               int32_t format, const std::function<uint8_t(uint32_t, size_t)>& fill) {
   const uint32_t frameBytes = static_cast<uint32_t>(width * height * bytesPerPixel);
   qvCreateBunchStructure(bunch.get(), n, frameBytes);
   for (uint32_t i = 0; i < n; ++i) {

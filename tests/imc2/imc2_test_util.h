@@ -29,21 +29,27 @@ void setValidHeader(DIMAGE& img, int32_t width, int32_t height, int32_t bytesPer
                     int32_t format);
 
 // Creates n valid images whose frames are filled by fill(imageIndex, byteIndex).
-void makeBunch(TestBunch& bunch, uint32_t n, int32_t width, int32_t height,
-               int32_t bytesPerPixel, int32_t format = CF_IMAGE_FORMAT_GRAY,
+void makeBunch(TestBunch& bunch, uint32_t n, int32_t width, int32_t height, int32_t bytesPerPixel,
+               int32_t format = CF_IMAGE_FORMAT_GRAY,
                const std::function<uint8_t(uint32_t, size_t)>& fill = nullptr);
 
 // Little-endian byte composition of crafted files.
 class Bytes {
  public:
-  Bytes& u8(uint8_t v) { m_data.push_back(static_cast<char>(v)); return *this; }
+  Bytes& u8(uint8_t v) {
+    m_data.push_back(static_cast<char>(v));
+    return *this;
+  }
   Bytes& u32(uint32_t v) { return raw(&v, 4); }
   Bytes& u64(uint64_t v) { return raw(&v, 8); }
   Bytes& raw(const void* p, size_t n) {
     m_data.append(static_cast<const char*>(p), n);
     return *this;
   }
-  Bytes& raw(const std::string& s) { m_data += s; return *this; }
+  Bytes& raw(const std::string& s) {
+    m_data += s;
+    return *this;
+  }
   // One 252-byte metadata record with the text key=value.
   Bytes& record(const std::string& keyValue, uint8_t r = 13, uint8_t n = 10);
   Bytes& crlf() { return u8(13).u8(10); }

@@ -1,3 +1,5 @@
+#include "imc2/metadata.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -5,14 +7,15 @@
 #include <memory>
 #include <vector>
 
-#include "imc2/metadata.h"
 #include "imc2_test_util.h"
 #include "support/tempdir.h"
 
 namespace {
 
 struct FileCloser {
-  void operator()(FILE* f) const { if (f) fclose(f); }
+  void operator()(FILE* f) const {
+    if (f) fclose(f);
+  }
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
@@ -58,9 +61,12 @@ TEST(MetadataRecord, LengthLimitAndEmptyKey) {
   const std::string path = dir.file("r.bin");
   File f(fopen(path.c_str(), "wb"));
   const std::string key(20, 'k');
-  EXPECT_EQ(_internal_write_metadata_set_to_file(f.get(), key.c_str(), std::string(228, 'v').c_str()), 0);
+  EXPECT_EQ(
+      _internal_write_metadata_set_to_file(f.get(), key.c_str(), std::string(228, 'v').c_str()), 0);
   EXPECT_EQ(ftell(f.get()), 252);
-  EXPECT_EQ(_internal_write_metadata_set_to_file(f.get(), key.c_str(), std::string(229, 'v').c_str()), -15);
+  EXPECT_EQ(
+      _internal_write_metadata_set_to_file(f.get(), key.c_str(), std::string(229, 'v').c_str()),
+      -15);
   EXPECT_EQ(_internal_write_metadata_set_to_file(f.get(), "", "value"), -15);
   EXPECT_EQ(ftell(f.get()), 252) << "a refused record writes nothing";
   f.reset();
@@ -84,14 +90,21 @@ TEST(MetadataRecord, TypedValueTexts) {
     const char* text;
   };
   const Case cases[] = {
-      {[](FILE* f) { return _internal_write_metadata_set_int32(f, "i", -2147483647 - 1); }, "i=-2147483648"},
+      {[](FILE* f) { return _internal_write_metadata_set_int32(f, "i", -2147483647 - 1); },
+       "i=-2147483648"},
       {[](FILE* f) { return _internal_write_metadata_set_int32(f, "i", 7); }, "i=7"},
-      {[](FILE* f) { return _internal_write_metadata_set_uint32(f, "u", static_cast<uint32_t>(-5)); }, "u=4294967291"},
+      {[](FILE* f) {
+         return _internal_write_metadata_set_uint32(f, "u", static_cast<uint32_t>(-5));
+       },
+       "u=4294967291"},
       {[](FILE* f) { return _internal_write_metadata_set_float(f, "f", 0.0125f); }, "f=0.012500"},
       {[](FILE* f) { return _internal_write_metadata_set_float(f, "f", -1.0f); }, "f=-1.000000"},
-      {[](FILE* f) { return _internal_write_metadata_set_float(f, "f", 0.0000001f); }, "f=0.000000"},
-      {[](FILE* f) { return _internal_write_metadata_set_float(f, "f", -0.0000001f); }, "f=-0.000000"},
-      {[](FILE* f) { return _internal_write_metadata_set_float(f, "f", 123456.5f); }, "f=123456.500000"},
+      {[](FILE* f) { return _internal_write_metadata_set_float(f, "f", 0.0000001f); },
+       "f=0.000000"},
+      {[](FILE* f) { return _internal_write_metadata_set_float(f, "f", -0.0000001f); },
+       "f=-0.000000"},
+      {[](FILE* f) { return _internal_write_metadata_set_float(f, "f", 123456.5f); },
+       "f=123456.500000"},
   };
   for (const Case& c : cases) {
     int r = 1;
@@ -221,7 +234,8 @@ TEST(MetadataValidation, ParameterChecksInOrder) {
 TEST(MetadataValidation, KeysIgnoreCaseAndMayNotRepeat) {
   auto table = globalTable();
   char msg[200] = "";
-  EXPECT_TRUE(_internal_validate_metadata_set("NUMBER_OF_IMAGES", "3", table.data(), 22, msg, sizeof msg));
+  EXPECT_TRUE(
+      _internal_validate_metadata_set("NUMBER_OF_IMAGES", "3", table.data(), 22, msg, sizeof msg));
   EXPECT_EQ(table[0].found, 1u);
   EXPECT_EQ(kGlobalMetadataKeys[0].found, 0u) << "the constant table is never marked";
   EXPECT_TRUE(_internal_validate_metadata_set("width_px", "1", table.data(), 22, msg, sizeof msg));
@@ -229,8 +243,11 @@ TEST(MetadataValidation, KeysIgnoreCaseAndMayNotRepeat) {
   EXPECT_STREQ(msg, "Validation error: Key (Width_PX) appeared more than once.");
   EXPECT_TRUE(_internal_validate_metadata_set("xyz", "1", table.data(), 22, msg, sizeof msg));
   for (const auto& row : table) {
-    EXPECT_EQ(row.found, (std::string(row.key) == "number_of_images" ||
-                          std::string(row.key) == "width_px") ? 1u : 0u) << row.key;
+    EXPECT_EQ(row.found,
+              (std::string(row.key) == "number_of_images" || std::string(row.key) == "width_px")
+                  ? 1u
+                  : 0u)
+        << row.key;
   }
 }
 
@@ -257,7 +274,8 @@ TEST(MetadataValidation, ValuesMustMatchTheirType) {
     auto table = globalTable();
     char msg[200] = "";
     EXPECT_EQ(_internal_validate_metadata_set(c.key, c.value, table.data(), 22, msg, sizeof msg),
-              c.message == nullptr) << c.key << "=" << c.value;
+              c.message == nullptr)
+        << c.key << "=" << c.value;
     if (c.message) {
       EXPECT_STREQ(msg, c.message);
     }
@@ -268,7 +286,8 @@ TEST(MetadataValidation, UnknownTypeIsReported) {
   METADATA_KEY_DEFINITION row = {"odd", 7, 0, 0};
   char msg[200];
   EXPECT_FALSE(_internal_validate_metadata_set("ODD", "1", &row, 1, msg, sizeof msg));
-  EXPECT_STREQ(msg, "Validation error: Unknown type of Metadata (.eType=7 unknown) for key \"ODD\".");
+  EXPECT_STREQ(msg,
+               "Validation error: Unknown type of Metadata (.eType=7 unknown) for key \"ODD\".");
 }
 
 TEST(MetadataValidation, KeyValueTextLengthAndDelimiter) {
@@ -283,12 +302,16 @@ TEST(MetadataValidation, KeyValueTextLengthAndDelimiter) {
   EXPECT_FALSE(_internal_validate_metadata_keyvalue("abc", table.data(), 5, msg, sizeof msg));
   EXPECT_STREQ(msg, "Delimiter (=) not found in parameter asKeyValueSingleMetaData.");
   const std::string longest = "k=" + std::string(247, 'v');
-  EXPECT_TRUE(_internal_validate_metadata_keyvalue(longest.c_str(), table.data(), 5, msg, sizeof msg));
+  EXPECT_TRUE(
+      _internal_validate_metadata_keyvalue(longest.c_str(), table.data(), 5, msg, sizeof msg));
   const std::string tooLong = longest + "v";
-  EXPECT_FALSE(_internal_validate_metadata_keyvalue(tooLong.c_str(), table.data(), 5, msg, sizeof msg));
+  EXPECT_FALSE(
+      _internal_validate_metadata_keyvalue(tooLong.c_str(), table.data(), 5, msg, sizeof msg));
   EXPECT_STREQ(msg, "Parameter error (asKeyValueSingleMetaData is not 3..249 characters).");
-  EXPECT_TRUE(_internal_validate_metadata_keyvalue("framenumber=-1", table.data(), 5, msg, sizeof msg));
-  EXPECT_FALSE(_internal_validate_metadata_keyvalue("FrameNumber=2", table.data(), 5, msg, sizeof msg));
+  EXPECT_TRUE(
+      _internal_validate_metadata_keyvalue("framenumber=-1", table.data(), 5, msg, sizeof msg));
+  EXPECT_FALSE(
+      _internal_validate_metadata_keyvalue("FrameNumber=2", table.data(), 5, msg, sizeof msg));
   EXPECT_STREQ(msg, "Validation error: Key (FrameNumber) appeared more than once.");
 }
 
@@ -318,5 +341,6 @@ TEST(MetadataTables, RowsTypesAndMandatoryKeys) {
   EXPECT_STREQ(kImageMetadataKeys[1].key, "timestamp_utc");
   EXPECT_EQ(kImageMetadataKeys[0].mandatory + kImageMetadataKeys[2].mandatory, 2);
   EXPECT_EQ(kImageMetadataKeys[1].mandatory + kImageMetadataKeys[3].mandatory +
-                kImageMetadataKeys[4].mandatory, 0);
+                kImageMetadataKeys[4].mandatory,
+            0);
 }

@@ -177,8 +177,9 @@ TEST(Probes, NamesThatCannotBeOpened) {
   TempDir dir;
   char reason[200] = "";
   EXPECT_EQ(qvCheckFileFormat(nullptr, reason, sizeof reason), -1);
-  EXPECT_STREQ(reason, "File (NULL) is either no IMC2 or BKC2 or IMC or BKC or IMM or BKG or could "
-                       "not be found or opened.");
+  EXPECT_STREQ(reason,
+               "File (NULL) is either no IMC2 or BKC2 or IMC or BKC or IMM or BKG or could "
+               "not be found or opened.");
   char small[6] = "xxxxx";
   EXPECT_EQ(qvCheckFileFormat("", small, sizeof small), -1);
   EXPECT_STREQ(small, "File ");
@@ -186,7 +187,8 @@ TEST(Probes, NamesThatCannotBeOpened) {
   EXPECT_EQ(qvCheckFileFormat(dir.file("none").c_str(), one, 1), -1);
   EXPECT_EQ(one[0], 'q');
   EXPECT_EQ(qvCheckFileFormat(dir.path().c_str(), nullptr, 0), -1) << "a directory";
-  for (auto probe : {_internal_isIMC2File, _internal_isIMCFile, _internal_isIMMFile, _internal_isBKGFile}) {
+  for (auto probe :
+       {_internal_isIMC2File, _internal_isIMCFile, _internal_isIMMFile, _internal_isBKGFile}) {
     EXPECT_FALSE(probe(nullptr));
     EXPECT_FALSE(probe(""));
   }

@@ -60,7 +60,8 @@ struct Loaded {
   TestBunch bunch;
 };
 
-void load(Loaded& out, const std::string& path, int* interrupt = nullptr, double* progress = nullptr) {
+void load(Loaded& out, const std::string& path, int* interrupt = nullptr,
+          double* progress = nullptr) {
   char reason[1024] = "untouched";
   out.code = qvLoadImagesFromFileEx(path.c_str(), out.bunch.get(), interrupt, progress, reason,
                                     sizeof reason);
@@ -205,15 +206,21 @@ TEST(IMC2Reader, ArgumentChecks) {
   EXPECT_STREQ(reason, "Parameter asFilePath must not be NULL.");
   EXPECT_EQ(qvLoadImagesFromFileEx("", nullptr, nullptr, nullptr, reason, sizeof reason), -1);
   EXPECT_STREQ(reason, "Parameter asFilePath must not be empty string.");
-  EXPECT_EQ(qvLoadImagesFromFileEx(path.c_str(), nullptr, nullptr, nullptr, reason, sizeof reason), -1);
+  EXPECT_EQ(qvLoadImagesFromFileEx(path.c_str(), nullptr, nullptr, nullptr, reason, sizeof reason),
+            -1);
   EXPECT_EQ(reason, Q(path) + " load error: Parameter apImages must not be NULL.");
   DIMAGE dummy;
   QVBUNCHOFIMAGES notEmpty = {nullptr, 1};
-  EXPECT_EQ(qvLoadImagesFromFileEx(path.c_str(), &notEmpty, nullptr, nullptr, reason, sizeof reason), -1);
-  EXPECT_EQ(reason, Q(path) + " load error: Parameter apImages->numFrames must not be bigger than zero.");
+  EXPECT_EQ(
+      qvLoadImagesFromFileEx(path.c_str(), &notEmpty, nullptr, nullptr, reason, sizeof reason), -1);
+  EXPECT_EQ(reason,
+            Q(path) + " load error: Parameter apImages->numFrames must not be bigger than zero.");
   notEmpty = {&dummy, 0};
-  EXPECT_EQ(qvLoadImagesFromFileEx(path.c_str(), &notEmpty, nullptr, nullptr, reason, sizeof reason), -1);
-  EXPECT_EQ(reason, Q(path) + " load error: Parameter apImages->imageArray must not be initialized (!=NULL).");
+  EXPECT_EQ(
+      qvLoadImagesFromFileEx(path.c_str(), &notEmpty, nullptr, nullptr, reason, sizeof reason), -1);
+  EXPECT_EQ(
+      reason,
+      Q(path) + " load error: Parameter apImages->imageArray must not be initialized (!=NULL).");
 
   // The reader checks the same on its own.
   QVBUNCHOFIMAGES one = {nullptr, 1};
@@ -221,11 +228,13 @@ TEST(IMC2Reader, ArgumentChecks) {
   std::string text;
   EXPECT_FALSE(_internal_readIMC2File(path.c_str(), &one, &code, text, nullptr, nullptr));
   EXPECT_EQ(code, -1);
-  EXPECT_EQ(text, Q(path) + " load error: Parameter apImages->numFrames must not be bigger than zero.");
+  EXPECT_EQ(text,
+            Q(path) + " load error: Parameter apImages->numFrames must not be bigger than zero.");
 
   const std::string missing = dir.file("missing");
   QVBUNCHOFIMAGES empty = {nullptr, 0};
-  EXPECT_EQ(qvLoadImagesFromFileEx(missing.c_str(), &empty, nullptr, nullptr, reason, sizeof reason), -4);
+  EXPECT_EQ(
+      qvLoadImagesFromFileEx(missing.c_str(), &empty, nullptr, nullptr, reason, sizeof reason), -4);
   EXPECT_EQ(reason, Q(missing) + " could not be opened for reading.");
 }
 
@@ -251,9 +260,11 @@ TEST(IMC2Reader, FileHeaderChecks) {
       {head(19).str(), -3,
        " parse error (number_of_global_metadata_sets_in_file(19) must be larger than or equal "
        "n_mandatory_global_metadata_sets_in_file(20)."},
-      {head(101).str(), -3, " parse error (number_of_global_metadata_sets_in_file(101) must less than or equal 100."},
+      {head(101).str(), -3,
+       " parse error (number_of_global_metadata_sets_in_file(101) must less than or equal 100."},
       {head(0xFFFFFFFF).str(), -3,
-       " parse error (number_of_global_metadata_sets_in_file(4294967295) must less than or equal 100."},
+       " parse error (number_of_global_metadata_sets_in_file(4294967295) must less than or equal "
+       "100."},
   };
   for (const Case& c : cases) expectFailure(dir, c, c.messageAfterQ.c_str());
 }
@@ -271,7 +282,8 @@ TEST(IMC2Reader, GlobalBlockChecks) {
       {fileWith(replaced(g, 1, "width_px=abc")), -3,
        " parse error: Error validating Key=Value \"width_px=abc\" at global_metadata_set 2 of 20"},
       {fileWith(replaced(g, 3, "scale_x_mm/px=1e39")), -3,
-       " parse error: Error validating Key=Value \"scale_x_mm/px=1e39\" at global_metadata_set 4 of 20"},
+       " parse error: Error validating Key=Value \"scale_x_mm/px=1e39\" at global_metadata_set 4 "
+       "of 20"},
       {fileWith(plus(g, "WIDTH_PX=16")), -3,
        " parse error: Error validating Key=Value \"WIDTH_PX=16\" at global_metadata_set 21 of 21"},
       {fileWith(replaced(g, 15, "source_format=gray")), -3,
@@ -281,7 +293,8 @@ TEST(IMC2Reader, GlobalBlockChecks) {
       {fileWith(plus(g, "camera_port_name=")), -3,
        " parse error: Global metadata camera_port_name must not be empty if specified."},
       {fileWith(plus(g, "camera_port_id=-1x")), -3,
-       " parse error: Error validating Key=Value \"camera_port_id=-1x\" at global_metadata_set 21 of 21"},
+       " parse error: Error validating Key=Value \"camera_port_id=-1x\" at global_metadata_set 21 "
+       "of 21"},
       {fileWith(replaced(g, 17, "unknown_key=1")), -3,
        " parse error: Mandatory meta data key \"image_rotation is missing in file."},
       {fileWith(replaced(g, 0, "number_of_images=0")), -3,
@@ -298,8 +311,10 @@ TEST(IMC2Reader, GlobalBlockChecks) {
   expectFailure(dir, malformed, "malformed");
   Loaded l;
   load(l, path);
-  EXPECT_EQ(l.reason, "Error at _internal_read_metadata_set_from_file while reading 3 of 20 global "
-                      "metadata set from file \"" + path + "\".");
+  EXPECT_EQ(l.reason,
+            "Error at _internal_read_metadata_set_from_file while reading 3 of 20 global "
+            "metadata set from file \"" +
+                path + "\".");
   Bytes noDelimiter = head(20);
   addRecords(noDelimiter, {"number_of_images"});
   expectFailure(dir, {noDelimiter.str(), -6, ""}, "no delimiter");
@@ -330,9 +345,11 @@ TEST(IMC2Reader, ImageBlockChecks) {
   const std::string of = " of image 1 of 1";
   const Case cases[] = {
       {oneImage(2147483648u, 1, rec, "").substr(0, 5054 + 8), -11,
-       " parse error: len_uncompressed too large (2147483648 > 2147483647(int32t_max) at image 1 of 1."},
+       " parse error: len_uncompressed too large (2147483648 > 2147483647(int32t_max) at image 1 "
+       "of 1."},
       {oneImage(kFrame, 0xFFFFFFFFFFFFFFFFull, rec, ""), -11,
-       " parse error: len_compressed too large (18446744073709551615 > 2147483647(int32t_max) of image 1 of 1."},
+       " parse error: len_compressed too large (18446744073709551615 > 2147483647(int32t_max) of "
+       "image 1 of 1."},
       {badCrFirst.str(), -3,
        " parse error (incorrect carriage return value after num_image_metadata_sets of image 1 of "
        "1(must be 13, but is 10))."},
@@ -340,21 +357,30 @@ TEST(IMC2Reader, ImageBlockChecks) {
        " parse error (incorrect line feed value after num_image_metadata_sets of image 1 of 1(must "
        "be 10, but is 13))."},
       {oneImage(0, 0, rec, ""), -3,
-       " parse error: Value of len_compressed(0) or len_uncompressed(0) zero or u<c, of image 1 of 1."},
+       " parse error: Value of len_compressed(0) or len_uncompressed(0) zero or u<c, of image 1 of "
+       "1."},
       {oneImage(kFrame, 0, rec, ""), -3,
-       " parse error: Value of len_compressed(0) or len_uncompressed(256) zero or u<c, of image 1 of 1."},
+       " parse error: Value of len_compressed(0) or len_uncompressed(256) zero or u<c, of image 1 "
+       "of 1."},
       {oneImage(10, 11, rec, rawFrame()), -3,
-       " parse error: Value of len_compressed(11) or len_uncompressed(10) zero or u<c, of image 1 of 1."},
+       " parse error: Value of len_compressed(11) or len_uncompressed(10) zero or u<c, of image 1 "
+       "of 1."},
       {withRecords({rec[0]}), -3,
-       " parse error: Value of num_image_metadata_sets=1 incorrect, of image 1 of 1. Must be [2..10]."},
+       " parse error: Value of num_image_metadata_sets=1 incorrect, of image 1 of 1. Must be "
+       "[2..10]."},
       {withRecords(std::vector<std::string>(11, "x=1")), -3,
-       " parse error: Value of num_image_metadata_sets=11 incorrect, of image 1 of 1. Must be [2..10]."},
+       " parse error: Value of num_image_metadata_sets=11 incorrect, of image 1 of 1. Must be "
+       "[2..10]."},
       {withRecords({rec[0], rec[1], "framenumber=x"}), -3,
-       " parse error: Error validating KeyValue=\"framenumber=x\" at image_metadata_set 3 of 3" + of + ".)"},
+       " parse error: Error validating KeyValue=\"framenumber=x\" at image_metadata_set 3 of 3" +
+           of + ".)"},
       {withRecords({rec[0], rec[1], "IMAGE_FLAGS=BIG_ENDIAN"}), -3,
-       " parse error: Error validating KeyValue=\"IMAGE_FLAGS=BIG_ENDIAN\" at image_metadata_set 3 of 3" + of + ".)"},
+       " parse error: Error validating KeyValue=\"IMAGE_FLAGS=BIG_ENDIAN\" at image_metadata_set 3 "
+       "of 3" +
+           of + ".)"},
       {withRecords({rec[0], "image_flags=LITTLE_ENDIAN BIG_ENDIAN"}), -3,
-       " parse error: Per-image metadata image_flags=LITTLE_ENDIAN BIG_ENDIAN could not be converted "
+       " parse error: Per-image metadata image_flags=LITTLE_ENDIAN BIG_ENDIAN could not be "
+       "converted "
        "to flags bits,for image 1 of 1."},
       {withRecords({rec[0], rec[1], "timestamp_utc=2023-07-26 14:03:05.000000 UTC"}), -3,
        " parse error: Per-image metadata timestamp_utc=2023-07-26 14:03:05.000000 UTC could not be "
@@ -424,15 +450,23 @@ TEST(IMC2Reader, TruncationAnywhereIsAReadError) {
   const std::pair<size_t, std::string> named[] = {
       {image1, Q(path) + " read error: Unable to read len_uncompressed value at image 1 of 2."},
       {image1 + 8, Q(path) + " read error: Unable to read len_compressed value at image 1 of 2."},
-      {image1 + 16, Q(path) + " read error: Unable to read num_image_metadata_sets of image 1 of 2."},
-      {image1 + 20, Q(path) + " read error (carriage return after num_image_metadata_sets of image 1 of 2)."},
-      {image1 + 21, Q(path) + " read error (line feed after num_image_metadata_sets of image 1 of 2)."},
-      {image1 + 22 + 252 + 10, "Error at _internal_read_metadata_set_from_file while reading 2 of 2 "
-                               "per-image metadata set of image 1 of 2 from file \"" + path + "\"."},
-      {image2 - 1, Q(path) + " read error: Unable to read image compressed bits (size=256) of image 1 of 2."},
+      {image1 + 16,
+       Q(path) + " read error: Unable to read num_image_metadata_sets of image 1 of 2."},
+      {image1 + 20,
+       Q(path) + " read error (carriage return after num_image_metadata_sets of image 1 of 2)."},
+      {image1 + 21,
+       Q(path) + " read error (line feed after num_image_metadata_sets of image 1 of 2)."},
+      {image1 + 22 + 252 + 10,
+       "Error at _internal_read_metadata_set_from_file while reading 2 of 2 "
+       "per-image metadata set of image 1 of 2 from file \"" +
+           path + "\"."},
+      {image2 - 1,
+       Q(path) + " read error: Unable to read image compressed bits (size=256) of image 1 of 2."},
       {image2 + 3, Q(path) + " read error: Unable to read len_uncompressed value at image 2 of 2."},
-      {14 + 252 * 4, "Error at _internal_read_metadata_set_from_file while reading 5 of 20 global "
-                     "metadata set from file \"" + path + "\"."},
+      {14 + 252 * 4,
+       "Error at _internal_read_metadata_set_from_file while reading 5 of 20 global "
+       "metadata set from file \"" +
+           path + "\"."},
   };
   for (const auto& n : named) {
     remove(path.c_str());
@@ -448,23 +482,27 @@ TEST(IMC2Reader, CountsBeyondTheFileFailWithoutLargeAllocations) {
   const std::string path = dir.file("hostile");
   // A billion images announced by a file of one image.
   Bytes b = validFile(replaced(globalRecords(2, kW, kH, 1), 0, "number_of_images=1000000000"));
-  expectFailure(dir, {b.str(), -5,
-                      " read error: Unable to read len_uncompressed value at image 3 of 1000000000."},
-                "billion images");
+  expectFailure(
+      dir,
+      {b.str(), -5, " read error: Unable to read len_uncompressed value at image 3 of 1000000000."},
+      "billion images");
   // A frame of 2 GiB from a stream of five bytes cannot be.
   const auto g = globalRecords(1, kW, kH, 1);
   Bytes huge = head(20);
   addRecords(huge, g);
   addImage(huge, 2147483647, 5, imageRecords(1, 1), "abcde");
-  expectFailure(dir, {huge.str(), -8, " decompression error: zlib decompression failed at image 1 of 1."},
-                "2 GiB from 5 bytes");
+  expectFailure(
+      dir, {huge.str(), -8, " decompression error: zlib decompression failed at image 1 of 1."},
+      "2 GiB from 5 bytes");
   // A raw frame larger than the rest of the file.
   Bytes raw = head(20);
   addRecords(raw, g);
   addImage(raw, 100000000, 100000000, imageRecords(1, 1), rawFrame());
-  expectFailure(dir, {raw.str(), -5,
-                      " read error: Unable to read image compressed bits (size=100000000) of image 1 of 1."},
-                "raw beyond the end");
+  expectFailure(
+      dir,
+      {raw.str(), -5,
+       " read error: Unable to read image compressed bits (size=100000000) of image 1 of 1."},
+      "raw beyond the end");
 }
 
 TEST(IMC2Reader, FramesBeyondTheTransportLimitAreDecidedWithoutTheirBuffer) {
@@ -479,15 +517,16 @@ TEST(IMC2Reader, FramesBeyondTheTransportLimitAreDecidedWithoutTheirBuffer) {
   Bytes valid = head(20);
   addRecords(valid, g);
   addImage(valid, big, stream.size(), imageRecords(1, 1), stream);
-  expectFailure(dir, {valid.str(), -2,
-                      " load error: _internal_qvCheckImageValidity failed at image 1 of 1."},
-                "oversized valid stream");
+  expectFailure(
+      dir, {valid.str(), -2, " load error: _internal_qvCheckImageValidity failed at image 1 of 1."},
+      "oversized valid stream");
   std::string broken = stream;
   broken[stream.size() - 2] ^= 1;  // adler-32 trailer
   Bytes bad = head(20);
   addRecords(bad, g);
   addImage(bad, big, broken.size(), imageRecords(1, 1), broken);
-  expectFailure(dir, {bad.str(), -8, " decompression error: zlib decompression failed at image 1 of 1."},
+  expectFailure(dir,
+                {bad.str(), -8, " decompression error: zlib decompression failed at image 1 of 1."},
                 "oversized broken stream");
 }
 
@@ -495,16 +534,18 @@ TEST(IMC2Reader, InvalidImageReleasesTheImagesBeforeIt) {
   TempDir dir;
   // 3 bytes per pixel are refused for GRAY only through the size rule, so use 5.
   auto g = replaced(globalRecords(2, kW, kH, 1), 11, "bytes_per_pixel=5");
-  expectFailure(dir, {validFile(g).str(), -2,
-                      " load error: _internal_qvCheckImageValidity failed at image 1 of 2."},
+  expectFailure(dir,
+                {validFile(g).str(), -2,
+                 " load error: _internal_qvCheckImageValidity failed at image 1 of 2."},
                 "bytes per pixel");
   // The second image fails: its frame is shorter than the geometry needs.
   Bytes b = head(20);
   addRecords(b, globalRecords(2, kW, kH, 1));
   addImage(b, kFrame, kFrame, imageRecords(1, 2), rawFrame());
   addImage(b, kFrame - 1, kFrame - 1, imageRecords(2, 2), rawFrame().substr(1));
-  expectFailure(dir, {b.str(), -2, " load error: _internal_qvCheckImageValidity failed at image 2 of 2."},
-                "short frame");
+  expectFailure(
+      dir, {b.str(), -2, " load error: _internal_qvCheckImageValidity failed at image 2 of 2."},
+      "short frame");
 }
 
 TEST(IMC2Reader, InterruptAndProgress) {
@@ -534,8 +575,9 @@ TEST(IMC2ReaderDeathTest, HostileCountsStayWithinALimitedAddressSpace) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   TempDir dir;
   const std::string path = dir.file("billion");
-  writeFile(path, validFile(replaced(globalRecords(2, kW, kH, 1), 0,
-                                     "number_of_images=4000000000")).str());
+  writeFile(
+      path,
+      validFile(replaced(globalRecords(2, kW, kH, 1), 0, "number_of_images=4000000000")).str());
   EXPECT_EXIT(
       {
         const rlim_t limit = rlim_t{1} << 30;

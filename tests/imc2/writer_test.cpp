@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <zlib.h>
-
 #include <unistd.h>
+#include <zlib.h>
 
 #include <csignal>
 #include <random>
@@ -108,14 +107,28 @@ TEST(IMC2Writer, PortNameAndIdGiveTwentyTwoRecordsAndTheBlockAt5558) {
   ASSERT_TRUE(f.wellFormed);
   ASSERT_EQ(f.globals.size(), 22u);
   EXPECT_EQ(f.images[0].blockOffset, 5558u);
-  const std::vector<std::string> expected = {
-      "number_of_images=1", "width_px=4", "height_px=4", "scale_x_mm/px=0.012500",
-      "scale_y_mm/px=0.000000", "source_width_px=10", "source_height_px=6", "aoi_width_px=4",
-      "aoi_height_px=4", "x_start_px=3", "y_start_px=2", "bytes_per_pixel=2",
-      "effective_bits_per_pixel=-1", "horizontal_binning=-3", "vertical_binning=1",
-      "source_format=BAYER", "image_format=GRAY", "image_rotation=-1.000000",
-      "scale_x_offset=-2.500000", "scale_y_offset=10000000000.000000",
-      "camera_port_name=" + std::string(64, 'N'), "camera_port_id=4294967291"};
+  const std::vector<std::string> expected = {"number_of_images=1",
+                                             "width_px=4",
+                                             "height_px=4",
+                                             "scale_x_mm/px=0.012500",
+                                             "scale_y_mm/px=0.000000",
+                                             "source_width_px=10",
+                                             "source_height_px=6",
+                                             "aoi_width_px=4",
+                                             "aoi_height_px=4",
+                                             "x_start_px=3",
+                                             "y_start_px=2",
+                                             "bytes_per_pixel=2",
+                                             "effective_bits_per_pixel=-1",
+                                             "horizontal_binning=-3",
+                                             "vertical_binning=1",
+                                             "source_format=BAYER",
+                                             "image_format=GRAY",
+                                             "image_rotation=-1.000000",
+                                             "scale_x_offset=-2.500000",
+                                             "scale_y_offset=10000000000.000000",
+                                             "camera_port_name=" + std::string(64, 'N'),
+                                             "camera_port_id=4294967291"};
   EXPECT_EQ(f.globals, expected);
 }
 
@@ -147,7 +160,7 @@ TEST(IMC2Writer, PerImageRecordsFollowTheOptionalFields) {
   bunch[0].frameHeader.frameNumber = 4294967295u;
   bunch[0].frameHeader.eventNumber = 9;
   bunch[0].frameHeader.imageFlags = 0x3EF;
-  bunch[1].sourceHeader.timestampSeconds = 2147483648u;  // from 2038 on
+  bunch[1].sourceHeader.timestampSeconds = 2147483648u;       // from 2038 on
   bunch[1].sourceHeader.timestampMicroseconds = 0x80000000u;  // negative as signed: 0
   bunch[2].frameHeader.eventNumber = 1;
   bunch[3].sourceHeader.timestampSeconds = 4294967295u;
@@ -156,13 +169,14 @@ TEST(IMC2Writer, PerImageRecordsFollowTheOptionalFields) {
 
   const ParsedFile f = parseIMC2(readFile(path), 4);
   ASSERT_TRUE(f.wellFormed);
-  EXPECT_EQ(f.images[0].records,
-            (std::vector<std::string>{
-                "image_start=image 1 of 4", "timestamp_utc=2023-07-26  3:04:05.000123 PM UTC",
-                "image_flags=LITTLE_ENDIAN LOSSLESS HORIZONTAL_FLIP_180 VERTICAL_FLIP_180 "
-                "XYSTART_ZERO_BASED EVENTNUMBER_OUT_OF_SYNC GLOBAL_TIMESTAMP TIMESTAMP_EXTRAPOLATED "
-                "SCALE_OFFSET SOFTWARE_ROI",
-                "framenumber=4294967295", "eventnumber=9"}));
+  EXPECT_EQ(
+      f.images[0].records,
+      (std::vector<std::string>{
+          "image_start=image 1 of 4", "timestamp_utc=2023-07-26  3:04:05.000123 PM UTC",
+          "image_flags=LITTLE_ENDIAN LOSSLESS HORIZONTAL_FLIP_180 VERTICAL_FLIP_180 "
+          "XYSTART_ZERO_BASED EVENTNUMBER_OUT_OF_SYNC GLOBAL_TIMESTAMP TIMESTAMP_EXTRAPOLATED "
+          "SCALE_OFFSET SOFTWARE_ROI",
+          "framenumber=4294967295", "eventnumber=9"}));
   ASSERT_EQ(f.images[1].records.size(), 3u);
   EXPECT_EQ(f.images[1].records[1], "timestamp_utc=2038-01-19  3:14:08.000000 AM UTC");
   ASSERT_EQ(f.images[2].records.size(), 3u);
@@ -230,7 +244,8 @@ TEST(IMC2Writer, ArgumentPreconditionsInOrder) {
   view.numFrames = 10001;  // refused before any image is looked at
   r = save(&view, path.c_str());
   EXPECT_EQ(r.code, -12);
-  EXPECT_EQ(r.reason, Q + " save error: Parameter apImages->numFrames(=10001) must not be >10'000.");
+  EXPECT_EQ(r.reason,
+            Q + " save error: Parameter apImages->numFrames(=10001) must not be >10'000.");
   EXPECT_FALSE(fileExists(path));
 }
 
@@ -261,7 +276,8 @@ TEST(IMC2Writer, BunchMustBeAGrayOrRgbSequence) {
     makeBunch(bunch, 1, 2, 2, 4, format);
     const SaveResult r = save(bunch.get(), path.c_str());
     EXPECT_EQ(r.code, -13);
-    EXPECT_EQ(r.reason, Q + " save error: Bunch of images passed must be either GRAY or RGB image format.");
+    EXPECT_EQ(r.reason,
+              Q + " save error: Bunch of images passed must be either GRAY or RGB image format.");
   }
   TestBunch rgb;
   makeBunch(rgb, 1, 2, 2, 3, CF_IMAGE_FORMAT_RGB);
@@ -323,9 +339,10 @@ TEST(IMC2Writer, InvalidMicrosecondsFailWithComposeErrorAndNoFile) {
   const std::string path = dir.file("t");
   const SaveResult r = save(bunch.get(), path.c_str());
   EXPECT_EQ(r.code, -15);
-  EXPECT_EQ(r.reason, quoted(path) + " save error: Error preparing timestamp string for "
-                                     "timestamp=100.1000000 sec.usec_offset before writing "
-                                     "per-image metadata timestamp_utc for image 2 of 2).");
+  EXPECT_EQ(r.reason, quoted(path) +
+                          " save error: Error preparing timestamp string for "
+                          "timestamp=100.1000000 sec.usec_offset before writing "
+                          "per-image metadata timestamp_utc for image 2 of 2).");
   EXPECT_FALSE(fileExists(path));
 }
 
@@ -381,8 +398,9 @@ TEST(IMC2WriterDeathTest, WriteErrorInAFrameLeavesNoFile) {
       {
         std::string reason;
         const int code = saveUnderFileSizeLimit(bunch.get(), path, 300000, &reason);
-        const bool ok = code == -5 && !fileExists(path) &&
-                        reason == quoted(path) + " save error (image data (pixels) for image 2 of 2).";
+        const bool ok =
+            code == -5 && !fileExists(path) &&
+            reason == quoted(path) + " save error (image data (pixels) for image 2 of 2).";
         rmdir(dir.path().c_str());
         _exit(ok ? 0 : 1);
       },
