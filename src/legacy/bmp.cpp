@@ -113,7 +113,6 @@ int readBmp(const char* asName, VIDINFHDR* apV, int iKeepIndices) {
   if (iResult != kReadOk) return iResult;
   checkpoint(3);
   const bool b8Bit = info.bitCount == 8;
-  const bool bToGrey = !b8Bit || iKeepIndices == 0;
   uint8_t paletteGrey[kPaletteEntries];
   if (b8Bit && iKeepIndices == 0) {
     iResult = readPaletteGrey(file.get(), info, paletteGrey);
@@ -148,7 +147,7 @@ int readBmp(const char* asName, VIDINFHDR* apV, int iKeepIndices) {
   stored.reset();
   checkpoint(6);
   const uint64_t uiPixels = uiWidth * uiRows;
-  if (b8Bit && bToGrey) {
+  if (b8Bit && iKeepIndices == 0) {
     uint8_t* p = rows.get();
     for (uint64_t i = 0; i < uiPixels; ++i) p[i] = paletteGrey[p[i]];
   }

@@ -266,6 +266,10 @@ bool buildImages(const char* asFile, const VIDINFHDR& v, DIMAGE* pImages, int* a
       sError = "Interrupted by user.";
       return false;
     }
+    if (v.framebits[i] == nullptr) {
+      sError = "Parameter apInVinf->framebits[" + std::to_string(i) + "] must not be NULL.";
+      return false;
+    }
     DIMAGE& imgI = pImages[i];
     imgI = templateImg;
     imgI.frameBuffer = static_cast<uint8_t*>(std::malloc(S));

@@ -54,7 +54,7 @@ int decodeFileHeader(const uint8_t* p, ImcGeometry& g) {
 int readFrame(FILE* f, const ImcGeometry& g, uint64_t& uiBytesLeft, MallocBuffer& scratch,
               uint64_t& uiScratchSize, unsigned char*& pFrame, double& dScale) {
   uint8_t raw[kImageHeaderBytes];
-  if (!readExact(f, raw, sizeof raw)) return kReadShort;
+  if (uiBytesLeft < sizeof raw || !readExact(f, raw, sizeof raw)) return kReadShort;
   uiBytesLeft -= sizeof raw;
   dScale = getF64(raw);
   const uint32_t uiCompressed = getU32(raw + 8);
