@@ -1,0 +1,260 @@
+// Exported entry points for sequence files: load by content, save by name.
+#include <cstring>
+#include <string>
+
+#include "imc2/imc2.h"
+#include "legacy/legacy.h"
+
+namespace {
+
+constexpr int kLoadBadArgument = -1;
+constexpr int kLoadInterrupted = -9;
+constexpr int kLoadIMMFailed = -12;
+constexpr int kLoadBKGFailed = -13;
+constexpr int kLoadIMCFailed = -14;
+constexpr int kLoadConversionFailed = -15;
+constexpr int kSaveBadArgument = -12;
+constexpr int kSaveConversionFailed = -16;
+// The dispatch's legacy load progress: the reader fills the first half,
+// the conversion into a bunch the second.
+constexpr double kLegacyReaderShare = 0.5;
+
+// Reason texts go out only on failure, cut to the buffer and terminated.
+void copyReason(const std::string& sReason, char* asOut, size_t aiSize) {
+  if (asOut == nullptr || aiSize <= 1) return;
+  const size_t iLength = sReason.size() < aiSize - 1 ? sReason.size() : aiSize - 1;
+  memcpy(asOut, sReason.data(), iLength);
+  asOut[iLength] = '\0';
+}
+
+// A legacy record that is released on every way out.
+class CLocalVidInfHdr {
+ public:
+  CLocalVidInfHdr() { initialize_vidinfhdr(&m_vinf); }
+  ~CLocalVidInfHdr() { free_vidinfhdr(&m_vinf); }
+  CLocalVidInfHdr(const CLocalVidInfHdr&) = delete;
+  CLocalVidInfHdr& operator=(const CLocalVidInfHdr&) = delete;
+  VIDINFHDR* get() { return &m_vinf; }
+
+ private:
+  VIDINFHDR m_vinf;
+};
+
+bool endsWithIgnoringCase(const char* asText, const char* asEnding) {
+  const size_t iText = strlen(asText), iEnding = strlen(asEnding);
+  if (iEnding > iText) return false;
+  const char* p = asText + iText - iEnding;
+  for (size_t i = 0; i < iEnding; ++i) {
+    char a = p[i], b = asEnding[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+struct LegacyFormat {
+  const char* extension;
+  const char* name;
+  int32_t type;
+  int (*write)(const char*, VIDINFHDR*, int*, double*);
+};
+
+int saveBkgIgnoringBreakAndProgress(const char* asName, VIDINFHDR* apVinf, int*, double*) {
+  return save_bkg_file(asName, apVinf);
+}
+
+const LegacyFormat kLegacyFormats[] = {
+    {".imc", "imc", 2, save_imc_fileEx},
+    {".bkc", "bkc", 4, save_bkc_fileEx},
+    {".imm", "imm", 1, save_imm_fileEx},
+    {".bkg", "bkg", 3, saveBkgIgnoringBreakAndProgress},
+};
+
+const LegacyFormat* legacyFormatOf(const char* asFilePath) {
+  for (const LegacyFormat& format : kLegacyFormats) {
+    if (endsWithIgnoringCase(asFilePath, format.extension)) return &format;
+  }
+  return nullptr;
+}
+
+std::string legacyWriterText(int aiCode) {
+  switch (aiCode) {
+    case -1:
+      return "Multiple video images can not be saved as bkg file.";
+    case -2:
+      return "Internal Error: Wrong vinf->type.";
+    case -3:
+      return "Internal Error: vinf NULL or vinf->numframes zero.";
+    case -4:
+      return "Could not open file for writing.";
+    case -5:
+      return "Error writing to file.";
+    case -6:
+      return "Memory allocation error.";
+    case -7:
+      return "Zlib compression failed.";
+    case -9:
+      return "User break.";
+    default:
+      return "Unknown Error Code: " + std::to_string(aiCode);
+  }
+}
+
+int saveLegacy(QVBUNCHOFIMAGES* apImages, const char* asFilePath, const LegacyFormat& aFormat,
+               int* apiInInterrupt, double* apdOutPercentageFinished, std::string& sReason) {
+  CLocalVidInfHdr vinf;
+  char sTransformErrorMessage[200] = "";
+  const int r = qvBunchToVIDINFHDREx2(apImages, vinf.get(), sTransformErrorMessage,
+                                      sizeof sTransformErrorMessage, 0, nullptr);
+  if (r != 1) {
+    sReason = imc2FileQuote(asFilePath) +
+              " save error: Transcoding Error: Error Code: " + std::to_string(r) + " (" +
+              sTransformErrorMessage + ")";
+    return kSaveConversionFailed;
+  }
+  vinf.get()->type = aFormat.type;
+  const int code = aFormat.write(asFilePath, vinf.get(), apiInInterrupt, apdOutPercentageFinished);
+  if (code == 0) return 0;
+  sReason = imc2FileQuote(asFilePath) + " save error: Error saving to " + aFormat.name +
+            " format: " + legacyWriterText(code);
+  return code;
+}
+
+int saveImages(QVBUNCHOFIMAGES* apImages, const char* asFilePath, int* apiInInterrupt,
+               double* apdOutPercentageFinished, std::string& sReason) {
+  if (asFilePath == nullptr) {
+    sReason = "Parameter asFilePath must not be NULL.";
+    return kSaveBadArgument;
+  }
+  if (asFilePath[0] == '\0') {
+    sReason = "Parameter asFilePath must not be empty string.";
+    return kSaveBadArgument;
+  }
+  if (apImages == nullptr) {
+    sReason = imc2FileQuote(asFilePath) + " save error: Parameter apImages must not be NULL.";
+    return kSaveBadArgument;
+  }
+  if (const LegacyFormat* pFormat = legacyFormatOf(asFilePath)) {
+    return saveLegacy(apImages, asFilePath, *pFormat, apiInInterrupt, apdOutPercentageFinished,
+                      sReason);
+  }
+  int iOutErrorCode = 0;
+  if (_internal_writeIMC2File(apImages, asFilePath, &iOutErrorCode, sReason, apiInInterrupt,
+                              apdOutPercentageFinished)) {
+    return 0;
+  }
+  return iOutErrorCode;
+}
+
+int loadImages(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiInInterrupt,
+               double* apdOutPercentageFinished, std::string& sReason) {
+  CLocalVidInfHdr vinf;
+  if (asFilePath == nullptr) {
+    sReason = "Parameter asFilePath must not be NULL.";
+    return kLoadBadArgument;
+  }
+  if (asFilePath[0] == '\0') {
+    sReason = "Parameter asFilePath must not be empty string.";
+    return kLoadBadArgument;
+  }
+  const std::string sLoadError = imc2FileQuote(asFilePath) + " load error: ";
+  if (apImages == nullptr) {
+    sReason = sLoadError + "Parameter apImages must not be NULL.";
+    return kLoadBadArgument;
+  }
+  if (apImages->numFrames != 0) {
+    sReason = sLoadError + "Parameter apImages->numFrames must not be bigger than zero.";
+    return kLoadBadArgument;
+  }
+  if (apImages->imageArray != nullptr) {
+    sReason = sLoadError + "Parameter apImages->imageArray must not be initialized (!=NULL).";
+    return kLoadBadArgument;
+  }
+
+  // The strict IMC probe goes before the tolerant IMM probe, so that an IMC
+  // or BKC file is never read as IMM.
+  int code = 0;
+  std::string sText;
+  if (_internal_isIMCFile(asFilePath)) {
+    code = load_imc_fileEx(asFilePath, vinf.get(), apiInInterrupt, apdOutPercentageFinished,
+                           kLegacyReaderShare);
+    if (code != 0) {
+      sReason = sLoadError + _internal_legacyLoadResultString(code, sText);
+      return code == kLoadInterrupted ? kLoadInterrupted : kLoadIMCFailed;
+    }
+  } else if (_internal_isIMMFile(asFilePath)) {
+    code = load_imm_fileEx(asFilePath, vinf.get(), apiInInterrupt, apdOutPercentageFinished,
+                           kLegacyReaderShare);
+    if (code != 0) {
+      sReason = sLoadError + _internal_legacyLoadResultString(code, sText);
+      return code == kLoadInterrupted ? kLoadInterrupted : kLoadIMMFailed;
+    }
+  } else if (_internal_isBKGFile(asFilePath)) {
+    code = load_bkg_fileEx(asFilePath, vinf.get(), apdOutPercentageFinished, kLegacyReaderShare);
+    if (code != 0) {
+      sReason = sLoadError + _internal_legacyLoadResultString(code, sText);
+      return kLoadBKGFailed;
+    }
+  } else {
+    int iIMC2ErrorCode = 0;
+    if (_internal_readIMC2File(asFilePath, apImages, &iIMC2ErrorCode, sReason, apiInInterrupt,
+                               apdOutPercentageFinished)) {
+      return 0;
+    }
+    return iIMC2ErrorCode;
+  }
+
+  std::string sConversionError;
+  if (!_internal_VIDINFHDRToBunch(asFilePath, vinf.get(), apImages, apiInInterrupt,
+                                  apdOutPercentageFinished, kLegacyReaderShare, sConversionError)) {
+    sReason = sLoadError + sConversionError;
+    return kLoadConversionFailed;
+  }
+  return 0;
+}
+
+}  // namespace
+
+extern "C" QV_API int qvCheckFileFormat(const char* asFilePath, char* asOutErrorString,
+                                        size_t aiOutErrorStringSize) {
+  if (_internal_isIMC2File(asFilePath)) return 3;
+  if (_internal_isIMCFile(asFilePath)) return 2;
+  if (_internal_isIMMFile(asFilePath)) return 0;
+  if (_internal_isBKGFile(asFilePath)) return 1;
+  copyReason(std::string("File (") + (asFilePath != nullptr ? asFilePath : "NULL") +
+                 ") is either no IMC2 or BKC2 or IMC or BKC or IMM or BKG or could not be found "
+                 "or opened.",
+             asOutErrorString, aiOutErrorStringSize);
+  return -1;
+}
+
+extern "C" QV_API int qvLoadImagesFromFileEx(const char* asFilePath, QVBUNCHOFIMAGES* apImages,
+                                             int* apiInInterrupt, double* apdOutPercentageFinished,
+                                             char* asOutErrorString,
+                                             unsigned int aiOutErrorStringSize) {
+  std::string sReason;
+  const int code =
+      loadImages(asFilePath, apImages, apiInInterrupt, apdOutPercentageFinished, sReason);
+  if (code != 0) copyReason(sReason, asOutErrorString, aiOutErrorStringSize);
+  return code;
+}
+
+extern "C" QV_API int qvLoadImagesFromFile(const char* asFilePath, QVBUNCHOFIMAGES* apImages) {
+  return qvLoadImagesFromFileEx(asFilePath, apImages, nullptr, nullptr, nullptr, 0);
+}
+
+extern "C" QV_API int qvSaveImagesToFileEx(QVBUNCHOFIMAGES* apImages, const char* asFilePath,
+                                           char* asOutErrorString,
+                                           unsigned int aiOutErrorStringSize, int* apiInInterrupt,
+                                           double* apdOutPercentageFinished) {
+  std::string sReason;
+  const int code =
+      saveImages(apImages, asFilePath, apiInInterrupt, apdOutPercentageFinished, sReason);
+  if (code != 0) copyReason(sReason, asOutErrorString, aiOutErrorStringSize);
+  return code;
+}
+
+extern "C" QV_API int qvSaveImagesToFile(QVBUNCHOFIMAGES* apImages, const char* asFilePath) {
+  return qvSaveImagesToFileEx(apImages, asFilePath, nullptr, 0, nullptr, nullptr);
+}

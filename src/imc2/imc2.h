@@ -1,0 +1,74 @@
+// IMC2/BKC2 sequence files: writer, reader and the content probes of every
+// sequence format the file dispatch recognises.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "quivox3/quivox3.h"
+
+// File header: magic1, magic2, global record count, CR, LF.
+constexpr uint64_t kIMC2FileHeaderBytes = 14;
+// Image block head: len_uncompressed, len_compressed, record count, CR, LF.
+constexpr uint64_t kIMC2ImageHeadBytes = 22;
+constexpr uint32_t kIMC2MaxGlobalRecords = 100;
+constexpr uint32_t kIMC2MinImageRecords = 2;
+constexpr uint32_t kIMC2MaxImageRecords = 10;
+constexpr uint32_t kIMC2MaxImagesWritten = 10000;
+
+// Writer codes (shared with the legacy writers where the meaning overlaps).
+constexpr int kWriteCreateFailed = -4;
+constexpr int kWriteIoError = -5;
+constexpr int kWriteNoCompressMemory = -6;
+constexpr int kWriteCompressFailed = -7;
+constexpr int kWriteInterrupted = -9;
+constexpr int kWriteBadArgument = -12;
+constexpr int kWriteNotSequence = -13;
+constexpr int kWriteFileExists = -14;
+constexpr int kWriteComposeError = -15;
+
+// Reader codes.
+constexpr int kReadBadArgument = -1;
+constexpr int kReadInvalidImage = -2;
+constexpr int kReadNotIMC2 = -3;
+constexpr int kReadOpenFailed = -4;
+constexpr int kReadIoError = -5;
+constexpr int kReadNoTableMemory = -6;
+constexpr int kReadNoMemory = -7;
+constexpr int kReadZlibFailed = -8;
+constexpr int kReadInterrupted = -9;
+constexpr int kReadLengthTooLarge = -11;
+
+// Writes a new file; never replaces an existing one and leaves no file
+// behind on failure. Code and text are written only on failure.
+bool _internal_writeIMC2File(QVBUNCHOFIMAGES* apImages, const char* asFilePath,
+                             int* apiOutErrorCode, std::string& sOutErrorString,
+                             int* apiInInterrupt, double* apdOutPercentageFinished);
+
+// Reads a file into an empty bunch; the bunch is filled only on success.
+// Code: 0 on success; the text is written only on failure.
+bool _internal_readIMC2File(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiOutErrorCode,
+                            std::string& sOutErrorString, int* apiInInterrupt,
+                            double* apdOutPercentageFinished);
+
+// Content probes: true when the whole file has the layout of the format.
+// None of them reads pixels.
+bool _internal_isIMC2File(const char* asFilePath);
+bool _internal_isIMCFile(const char* asFilePath);
+bool _internal_isIMMFile(const char* asFilePath);
+bool _internal_isBKGFile(const char* asFilePath);
+
+// "File \"<name>\"", the start of every file message.
+inline std::string imc2FileQuote(const char* asFilePath) {
+  return std::string("File \"") + asFilePath + "\"";
+}
+
+// The caller's interrupt flag stops the work when it holds exactly 1; it may
+// be set from another thread, so it is read afresh every time.
+inline bool imc2InterruptRequested(const int* apiInInterrupt) {
+  return apiInInterrupt != nullptr && *static_cast<const volatile int*>(apiInInterrupt) == 1;
+}
+
+inline void imc2SetProgress(double* apdOut, double adValue) {
+  if (apdOut != nullptr) *apdOut = adValue;
+}

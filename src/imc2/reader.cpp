@@ -1,0 +1,684 @@
+// IMC2/BKC2 reader: every structural element and metadata record is checked
+// as it is met; the images are handed over only when all of them were read.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "image/image.h"
+#include "imc2/fileio.h"
+#include "imc2/imc2.h"
+#include "imc2/metadata.h"
+#include "legacy/legacy.h"
+#include "runtime/timetext.h"
+
+namespace {
+
+constexpr uint32_t kMandatoryGlobalKeys = 20;
+constexpr uint64_t kMaxStoredLength = 2147483647;
+// No image block is shorter: its head, two records and one data byte.
+constexpr uint64_t kMinImageBlockBytes =
+    kIMC2ImageHeadBytes + kIMC2MinImageRecords * METADATA_IN_FILE_SINGLE_ENTRY__SIZE_BYTES + 1;
+// Deflate cannot expand one stream byte into more than 1032 bytes.
+constexpr uint64_t kMaxDeflateExpansion = 1032;
+
+struct FreeDeleter {
+  void operator()(void* p) const { free(p); }
+};
+template <typename T>
+using MallocPtr = std::unique_ptr<T, FreeDeleter>;
+
+// The images read so far; released with qvFreeBunch unless handed over.
+class CLocalBunch {
+ public:
+  CLocalBunch() { qvInitializeBunchStructure(&m_bunch); }
+  ~CLocalBunch() { qvFreeBunch(&m_bunch); }
+  CLocalBunch(const CLocalBunch&) = delete;
+  CLocalBunch& operator=(const CLocalBunch&) = delete;
+  QVBUNCHOFIMAGES& get() { return m_bunch; }
+  void release() { qvInitializeBunchStructure(&m_bunch); }
+
+ private:
+  QVBUNCHOFIMAGES m_bunch;
+};
+
+class CIMC2Reader {
+ public:
+  CIMC2Reader(const char* asFilePath, int* apiInInterrupt, double* apdOutPercentageFinished)
+      : m_sFilePath(asFilePath),
+        m_piInterrupt(apiInInterrupt),
+        m_pdProgress(apdOutPercentageFinished) {}
+
+  bool read(QVBUNCHOFIMAGES* apImages) {
+    if (!checkArguments(apImages) || !prepareTables() || !openFile()) return false;
+    if (!readFileHeader() || !readGlobalBlock() || !allocateImages()) return false;
+    for (uint32_t i = 1; i <= m_n; ++i) {
+      if (imc2InterruptRequested(m_piInterrupt)) {
+        return fail(kReadInterrupted, quoted() + " load error: Interrupted by user.");
+      }
+      if (!readImageBlock(i)) return false;
+      imc2SetProgress(m_pdProgress, 0.05 + 0.95 * static_cast<double>(i) / m_n);
+    }
+    m_file.reset();
+    apImages->imageArray = m_images.get().imageArray;
+    apImages->numFrames = m_n;
+    m_images.release();
+    return true;
+  }
+
+  int code() const { return m_iCode; }
+  const std::string& message() const { return m_sMessage; }
+
+ private:
+  bool fail(int aiCode, std::string sMessage) {
+    m_iCode = aiCode;
+    m_sMessage = std::move(sMessage);
+    return false;
+  }
+  std::string quoted() const { return imc2FileQuote(m_sFilePath); }
+  std::string ofImage(uint32_t i) const { return std::to_string(i) + " of " + std::to_string(m_n); }
+
+  bool checkArguments(QVBUNCHOFIMAGES* apImages) {
+    if (m_sFilePath == nullptr) {
+      return fail(kReadBadArgument, "Parameter asFilePath must not be NULL.");
+    }
+    if (m_sFilePath[0] == '\0') {
+      return fail(kReadBadArgument, "Parameter asFilePath must not be empty string.");
+    }
+    if (apImages == nullptr) {
+      return fail(kReadBadArgument, quoted() + " load error: Parameter apImages must not be NULL.");
+    }
+    if (apImages->numFrames != 0) {
+      return fail(kReadBadArgument, quoted() +
+                                        " load error: Parameter apImages->numFrames must "
+                                        "not be bigger than zero.");
+    }
+    if (apImages->imageArray != nullptr) {
+      return fail(kReadBadArgument, quoted() +
+                                        " load error: Parameter apImages->imageArray must "
+                                        "not be initialized (!=NULL).");
+    }
+    return true;
+  }
+
+  // Working copies: the constant tables are never marked.
+  bool prepareTables() {
+    const size_t iGlobalBytes = sizeof kGlobalMetadataKeys;
+    m_pGlobalKeys.reset(static_cast<METADATA_KEY_DEFINITION*>(malloc(iGlobalBytes)));
+    if (!m_pGlobalKeys) {
+      return fail(kReadNoTableMemory, quoted() +
+                                          " load error: Memory allocation error "
+                                          "(globalMetaDataEntries, size=" +
+                                          std::to_string(iGlobalBytes) + " bytes).");
+    }
+    memcpy(m_pGlobalKeys.get(), kGlobalMetadataKeys, iGlobalBytes);
+    const size_t iImageBytes = sizeof kImageMetadataKeys;
+    m_pImageKeys.reset(static_cast<METADATA_KEY_DEFINITION*>(malloc(iImageBytes)));
+    if (!m_pImageKeys) {
+      return fail(kReadNoTableMemory, quoted() +
+                                          " load error: Memory allocation error "
+                                          "(imageMetaDataEntries, size=" +
+                                          std::to_string(iImageBytes) + " bytes).");
+    }
+    memcpy(m_pImageKeys.get(), kImageMetadataKeys, iImageBytes);
+    return true;
+  }
+
+  bool openFile() {
+    m_file.reset(fopen(m_sFilePath, "rb"));
+    if (!m_file || !fileSize64(m_file.get(), m_iFileSize)) {
+      m_file.reset();
+      return fail(kReadOpenFailed, quoted() + " could not be opened for reading.");
+    }
+    imc2SetProgress(m_pdProgress, 0.01);
+    return true;
+  }
+
+  bool readFileHeader() {
+    uint32_t uiMagic1 = 0, uiMagic2 = 0, G = 0;
+    uint8_t cr = 0, lf = 0;
+    if (!readValue(m_file.get(), uiMagic1))
+      return fail(kReadIoError, quoted() + " read error (magic1).");
+    if (!readValue(m_file.get(), uiMagic2))
+      return fail(kReadIoError, quoted() + " read error (magic2).");
+    imc2SetProgress(m_pdProgress, 0.02);
+    if (uiMagic1 != 0)
+      return fail(kReadNotIMC2, quoted() + " is no imc2(bkc2) file (magic1 not zero).");
+    if (uiMagic2 != 1)
+      return fail(kReadNotIMC2, quoted() + " is no imc2(bkc2) file (magic2 not one).");
+
+    if (!readValue(m_file.get(), G)) {
+      return fail(kReadIoError, quoted() + " read error (number_of_global_metadata_sets_in_file).");
+    }
+    if (!readValue(m_file.get(), cr)) {
+      return fail(kReadIoError, quoted() +
+                                    " read error (carriage return after "
+                                    "number_of_global_metadata_sets_in_file).");
+    }
+    if (!readValue(m_file.get(), lf)) {
+      return fail(kReadIoError, quoted() +
+                                    " read error (line feed after "
+                                    "number_of_global_metadata_sets_in_file).");
+    }
+    if (cr != 13) {
+      return fail(kReadNotIMC2, quoted() +
+                                    " parse error (incorrect carriage return value after "
+                                    "number_of_global_metadata_sets_in_file (must be 13, but is " +
+                                    std::to_string(cr) + ").");
+    }
+    if (lf != 10) {
+      return fail(kReadNotIMC2, quoted() +
+                                    " parse error (incorrect line feed value after "
+                                    "number_of_global_metadata_sets_in_file (must be 10, but is " +
+                                    std::to_string(lf) + ").");
+    }
+    if (G < kMandatoryGlobalKeys) {
+      return fail(kReadNotIMC2, quoted() + " parse error (number_of_global_metadata_sets_in_file(" +
+                                    std::to_string(G) +
+                                    ") must be larger than or equal "
+                                    "n_mandatory_global_metadata_sets_in_file(" +
+                                    std::to_string(kMandatoryGlobalKeys) + ").");
+    }
+    if (G > kIMC2MaxGlobalRecords) {
+      return fail(kReadNotIMC2, quoted() + " parse error (number_of_global_metadata_sets_in_file(" +
+                                    std::to_string(G) + ") must less than or equal 100.");
+    }
+    m_uiGlobalRecords = G;
+    return true;
+  }
+
+  void prepareTemplate() {
+    DIMAGE& t = m_template;
+    memset(&t, 0, sizeof t);
+    t.sourceHeader.baseTag = QV_BASE_TAG;
+    t.sourceHeader.cameraPortId = 0;
+    t.sourceHeader.versionTag = 1;
+    t.sourceHeader.totalLength = QV_HDR_IMAGE_SIZE;
+    int64_t iModified = 0;
+    t.sourceHeader.timestampSeconds =
+        fileModificationTime(m_sFilePath, iModified) ? static_cast<uint32_t>(iModified) : 0;
+    t.sourceHeader.timestampMicroseconds = 0;
+    _internal_shortenPath(m_sFilePath, t.sourceHeader.cameraPortName,
+                          sizeof t.sourceHeader.cameraPortName);
+    FRAMEHEADER& f = t.frameHeader;
+    for (int32_t* p : {&f.sourceWidth, &f.sourceHeight, &f.aoiWidth, &f.aoiHeight, &f.xStart,
+                       &f.yStart, &f.bytesPerPixel, &f.effectiveBitsPerPixel, &f.horizontalBinning,
+                       &f.verticalBinning, &f.sourceFormat, &f.imageFormat, &f.ispare1, &f.ispare2,
+                       &f.ispare3, &f.appendedFrameSize}) {
+      *p = -1;
+    }
+    for (float* p : {&f.xScale, &f.yScale, &f.imageRotation, &f.scale_x_offset, &f.scale_y_offset,
+                     &f.fspare3}) {
+      *p = -1.0f;
+    }
+    f.frameNumber = 0;
+    f.eventNumber = 0;
+    f.imageFlags = 0;
+    t.frameBufferSize = 0;
+    t.frameBuffer = nullptr;
+  }
+
+  static int findRow(const METADATA_KEY_DEFINITION* apTable, uint32_t aiRows,
+                     const std::string& sKey) {
+    for (uint32_t i = 0; i < aiRows; ++i) {
+      if (metadataKeyEquals(apTable[i].key, sKey.c_str())) return static_cast<int>(i);
+    }
+    return -1;
+  }
+
+  // The value passed validation, so the typed conversions cannot fail here.
+  bool applyGlobal(const std::string& sKey, const std::string& sValue) {
+    FRAMEHEADER& f = m_template.frameHeader;
+    SOURCEHEADER& s = m_template.sourceHeader;
+    const char* v = sValue.c_str();
+    switch (findRow(kGlobalMetadataKeys, kNumGlobalMetadataKeys, sKey)) {
+      case kGNumberOfImages:
+        str2uint32(&m_n, v, 10);
+        break;
+      case kGScaleX:
+        str2float(&f.xScale, v);
+        break;
+      case kGScaleY:
+        str2float(&f.yScale, v);
+        break;
+      case kGSourceWidth:
+        str2int32(&f.sourceWidth, v, 10);
+        break;
+      case kGSourceHeight:
+        str2int32(&f.sourceHeight, v, 10);
+        break;
+      case kGAoiWidth:
+        str2int32(&f.aoiWidth, v, 10);
+        break;
+      case kGAoiHeight:
+        str2int32(&f.aoiHeight, v, 10);
+        break;
+      case kGXStart:
+        str2int32(&f.xStart, v, 10);
+        break;
+      case kGYStart:
+        str2int32(&f.yStart, v, 10);
+        break;
+      case kGBytesPerPixel:
+        str2int32(&f.bytesPerPixel, v, 10);
+        break;
+      case kGEffectiveBits:
+        str2int32(&f.effectiveBitsPerPixel, v, 10);
+        break;
+      case kGHorizontalBinning:
+        str2int32(&f.horizontalBinning, v, 10);
+        break;
+      case kGVerticalBinning:
+        str2int32(&f.verticalBinning, v, 10);
+        break;
+      case kGImageRotation:
+        str2float(&f.imageRotation, v);
+        break;
+      case kGScaleXOffset:
+        str2float(&f.scale_x_offset, v);
+        break;
+      case kGScaleYOffset:
+        str2float(&f.scale_y_offset, v);
+        break;
+      case kGSourceFormat:
+        if (!CDIMAGE::getFormatFromString(v, &f.sourceFormat)) {
+          return fail(kReadNotIMC2, quoted() + " parse error: Global metadata source_format=" +
+                                        sValue + " could not be converted.");
+        }
+        break;
+      case kGImageFormat:
+        if (!CDIMAGE::getFormatFromString(v, &f.imageFormat)) {
+          return fail(kReadNotIMC2, quoted() + " parse error: Global metadata image_format=" +
+                                        sValue + " could not be converted.");
+        }
+        break;
+      case kGCameraPortName:
+        if (sValue.empty()) {
+          return fail(kReadNotIMC2, quoted() +
+                                        " parse error: Global metadata camera_port_name "
+                                        "must not be empty if specified.");
+        }
+        // 64 characters or more fill the field without a terminator.
+        memset(s.cameraPortName, 0, sizeof s.cameraPortName);
+        memcpy(s.cameraPortName, v, std::min(sValue.size(), sizeof s.cameraPortName));
+        break;
+      case kGCameraPortId: {
+        uint32_t uiPortId = 0;
+        str2uint32(&uiPortId, v, 10);
+        s.cameraPortId = static_cast<int32_t>(uiPortId);
+        break;
+      }
+      default:  // width_px, height_px and keys of other writers
+        break;
+    }
+    return true;
+  }
+
+  bool readGlobalBlock() {
+    prepareTemplate();
+    const uint32_t G = m_uiGlobalRecords;
+    std::string sKey, sValue;
+    char sValidation[200];
+    for (uint32_t k = 1; k <= G; ++k) {
+      const int r = _internal_read_metadata_set_from_file(m_file.get(), sKey, sValue);
+      if (r != kMetaOk) {
+        return fail(r, "Error at _internal_read_metadata_set_from_file while reading " +
+                           std::to_string(k) + " of " + std::to_string(G) +
+                           " global metadata set from file \"" + m_sFilePath + "\".");
+      }
+      if (!_internal_validate_metadata_set(sKey.c_str(), sValue.c_str(), m_pGlobalKeys.get(),
+                                           kNumGlobalMetadataKeys, sValidation,
+                                           sizeof sValidation)) {
+        return fail(kReadNotIMC2, quoted() + " parse error: Error validating Key=Value \"" + sKey +
+                                      "=" + sValue + "\" at global_metadata_set " +
+                                      std::to_string(k) + " of " + std::to_string(G));
+      }
+      if (!applyGlobal(sKey, sValue)) return false;
+    }
+    for (uint32_t row = 0; row < kNumGlobalMetadataKeys; ++row) {
+      const METADATA_KEY_DEFINITION& def = m_pGlobalKeys.get()[row];
+      if (def.mandatory == 1 && def.found != 1) {
+        return fail(kReadNotIMC2, quoted() + " parse error: Mandatory meta data key \"" + def.key +
+                                      " is missing in file.");
+      }
+    }
+    if (m_n == 0) {
+      return fail(kReadNotIMC2,
+                  quoted() + " parse error: Meta value images_in_file=0 invalid. Must be >0.");
+    }
+    return true;
+  }
+
+  // The array holds no more records than the rest of the file has image
+  // blocks (plus the one whose failure ends the read), so a count far beyond
+  // the file costs no memory and fails where its first missing block is.
+  bool allocateImages() {
+    const int64_t iPosition = tell64(m_file.get());
+    const uint64_t iRemaining = iPosition >= 0 && iPosition <= m_iFileSize
+                                    ? static_cast<uint64_t>(m_iFileSize - iPosition)
+                                    : 0;
+    const uint64_t iBlocksThatFit = iRemaining / kMinImageBlockBytes;
+    const uint32_t iRecords = static_cast<uint32_t>(std::min<uint64_t>(m_n, iBlocksThatFit + 1));
+    DIMAGE* pArray = static_cast<DIMAGE*>(calloc(iRecords, sizeof(DIMAGE)));
+    if (pArray == nullptr) {
+      return fail(kReadNoMemory, quoted() +
+                                     " load error: Memory allocation error "
+                                     "QVBUNCHOFIMAGES imageArray[" +
+                                     std::to_string(m_n) + "].");
+    }
+    m_images.get().imageArray = pArray;
+    m_images.get().numFrames = iRecords;
+    for (uint32_t i = 0; i < iRecords; ++i) {
+      pArray[i] = m_template;
+      pArray[i].frameHeader.frameNumber = i + 1;
+    }
+    imc2SetProgress(m_pdProgress, 0.05);
+    return true;
+  }
+
+  bool applyImage(DIMAGE& aImg, uint32_t i, const std::string& sKey, const std::string& sValue) {
+    const char* v = sValue.c_str();
+    switch (findRow(kImageMetadataKeys, kNumImageMetadataKeys, sKey)) {
+      case kITimestampUtc: {
+        int64_t iSeconds = 0;
+        uint32_t uiMicroseconds = 0;
+        if (!platformUTCStringToTime(v, &iSeconds, &uiMicroseconds)) {
+          return fail(kReadNotIMC2,
+                      quoted() + " parse error: Per-image metadata timestamp_utc=" + sValue +
+                          " could not be converted to UTC timestamp,for image " + ofImage(i) + ".");
+        }
+        aImg.sourceHeader.timestampSeconds = static_cast<uint32_t>(iSeconds);
+        aImg.sourceHeader.timestampMicroseconds = uiMicroseconds;
+        break;
+      }
+      case kIImageFlags:
+        if (!CDIMAGE::getFlagsFromString(v, &aImg.frameHeader.imageFlags)) {
+          return fail(kReadNotIMC2,
+                      quoted() + " parse error: Per-image metadata image_flags=" + sValue +
+                          " could not be converted to flags bits,for image " + ofImage(i) + ".");
+        }
+        break;
+      case kIFrameNumber:
+        str2uint32(&aImg.frameHeader.frameNumber, v, 10);
+        break;
+      case kIEventNumber:
+        str2uint32(&aImg.frameHeader.eventNumber, v, 10);
+        break;
+      default:  // image_start and keys of other writers
+        break;
+    }
+    return true;
+  }
+
+  bool readImageRecords(DIMAGE& aImg, uint32_t i, uint32_t P) {
+    METADATA_KEY_DEFINITION* pTable = m_pImageKeys.get();
+    for (uint32_t row = 0; row < kNumImageMetadataKeys; ++row) pTable[row].found = 0;
+    std::string sKey, sValue;
+    char sValidation[200];
+    for (uint32_t k = 1; k <= P; ++k) {
+      const int r = _internal_read_metadata_set_from_file(m_file.get(), sKey, sValue);
+      if (r != kMetaOk) {
+        return fail(r, "Error at _internal_read_metadata_set_from_file while reading " +
+                           std::to_string(k) + " of " + std::to_string(P) +
+                           " per-image metadata set of image " + ofImage(i) + " from file \"" +
+                           m_sFilePath + "\".");
+      }
+      if (!_internal_validate_metadata_set(sKey.c_str(), sValue.c_str(), pTable,
+                                           kNumImageMetadataKeys, sValidation,
+                                           sizeof sValidation)) {
+        return fail(kReadNotIMC2, quoted() + " parse error: Error validating KeyValue=\"" + sKey +
+                                      "=" + sValue + "\" at image_metadata_set " +
+                                      std::to_string(k) + " of " + std::to_string(P) +
+                                      " of image " + ofImage(i) + ".)");
+      }
+      if (!applyImage(aImg, i, sKey, sValue)) return false;
+    }
+    for (uint32_t row = 0; row < kNumImageMetadataKeys; ++row) {
+      if (pTable[row].mandatory == 1 && pTable[row].found != 1) {
+        return fail(kReadNotIMC2, quoted() + " parse error: Mandatory per-image meta data key \"" +
+                                      pTable[row].key + " is missing in file.");
+      }
+    }
+    return true;
+  }
+
+  bool failInvalidImage(uint32_t i) {
+    return fail(kReadInvalidImage, quoted() +
+                                       " load error: _internal_qvCheckImageValidity failed "
+                                       "at image " +
+                                       ofImage(i) + ".");
+  }
+  bool failDecompression(uint32_t i) {
+    return fail(
+        kReadZlibFailed,
+        quoted() + " decompression error: zlib decompression failed at image " + ofImage(i) + ".");
+  }
+
+  bool readImageBlock(uint32_t i) {
+    if (i > m_images.get().numFrames) {
+      // Cannot happen: the array covers every block the file can hold.
+      return fail(kReadIoError, quoted() +
+                                    " read error: Unable to read len_uncompressed value at image " +
+                                    ofImage(i) + ".");
+    }
+    DIMAGE& img = m_images.get().imageArray[i - 1];
+    FILE* f = m_file.get();
+    uint64_t ulen = 0, clen = 0;
+    uint32_t P = 0;
+    uint8_t cr = 0, lf = 0;
+    if (!readValue(f, ulen)) {
+      return fail(kReadIoError, quoted() +
+                                    " read error: Unable to read len_uncompressed value at image " +
+                                    ofImage(i) + ".");
+    }
+    if (ulen > kMaxStoredLength) {
+      return fail(kReadLengthTooLarge,
+                  quoted() + " parse error: len_uncompressed too large (" + std::to_string(ulen) +
+                      " > 2147483647(int32t_max) at image " + ofImage(i) + ".");
+    }
+    if (!readValue(f, clen)) {
+      return fail(kReadIoError, quoted() +
+                                    " read error: Unable to read len_compressed value at image " +
+                                    ofImage(i) + ".");
+    }
+    if (clen > kMaxStoredLength) {
+      return fail(kReadLengthTooLarge,
+                  quoted() + " parse error: len_compressed too large (" + std::to_string(clen) +
+                      " > 2147483647(int32t_max) of image " + ofImage(i) + ".");
+    }
+    if (!readValue(f, P)) {
+      return fail(kReadIoError,
+                  quoted() + " read error: Unable to read num_image_metadata_sets of image " +
+                      ofImage(i) + ".");
+    }
+    if (!readValue(f, cr)) {
+      return fail(kReadIoError,
+                  quoted() +
+                      " read error (carriage return after num_image_metadata_sets of image " +
+                      ofImage(i) + ").");
+    }
+    if (!readValue(f, lf)) {
+      return fail(kReadIoError,
+                  quoted() + " read error (line feed after num_image_metadata_sets of image " +
+                      ofImage(i) + ").");
+    }
+    if (cr != 13) {
+      return fail(kReadNotIMC2, quoted() +
+                                    " parse error (incorrect carriage return value after "
+                                    "num_image_metadata_sets of image " +
+                                    ofImage(i) + "(must be 13, but is " + std::to_string(cr) +
+                                    ")).");
+    }
+    if (lf != 10) {
+      return fail(kReadNotIMC2, quoted() +
+                                    " parse error (incorrect line feed value after "
+                                    "num_image_metadata_sets of image " +
+                                    ofImage(i) + "(must be 10, but is " + std::to_string(lf) +
+                                    ")).");
+    }
+    if (clen == 0 || ulen == 0 || ulen < clen) {
+      return fail(kReadNotIMC2, quoted() + " parse error: Value of len_compressed(" +
+                                    std::to_string(clen) + ") or len_uncompressed(" +
+                                    std::to_string(ulen) + ") zero or u<c, of image " + ofImage(i) +
+                                    ".");
+    }
+    if (P < kIMC2MinImageRecords || P > kIMC2MaxImageRecords) {
+      return fail(kReadNotIMC2,
+                  quoted() + " parse error: Value of num_image_metadata_sets=" + std::to_string(P) +
+                      " incorrect, of image " + ofImage(i) + ". Must be [2..10].");
+    }
+    if (!readImageRecords(img, i, P)) return false;
+    return readFrame(img, i, ulen, clen);
+  }
+
+  // A frame larger than any image may be can only end in -8 (its stream is
+  // broken) or -2 (the validity rules refuse its size). Which one is found
+  // by expanding the stream in small pieces, without a buffer of its size.
+  bool refuseOversizedFrame(DIMAGE& img, uint32_t i, uint64_t ulen, uint64_t clen) {
+    if (clen < ulen) {
+      const int r = expandsToExactly(clen, ulen);
+      if (r == kReadIoError) {
+        return fail(kReadIoError, quoted() +
+                                      " read error: Unable to read image compressed bits (size=" +
+                                      std::to_string(clen) + ") of image " + ofImage(i) + ".");
+      }
+      if (r != 0) return failDecompression(i);
+    }
+    DIMAGE header = img;  // checked with the sizes it would get; its bytes are never read
+    static uint8_t s_placeholder;
+    header.frameBuffer = &s_placeholder;
+    header.frameBufferSize = static_cast<uint32_t>(ulen);
+    header.frameHeader.appendedFrameSize = static_cast<int32_t>(ulen);
+    header.sourceHeader.totalLength = static_cast<uint32_t>(ulen + QV_HDR_IMAGE_SIZE);
+    if (_internal_qvCheckImageValidity(&header)) {
+      return fail(kReadNoMemory, std::string("Memory allocation error while loading file \"") +
+                                     m_sFilePath + "\": len_uncompressed(" + std::to_string(ulen) +
+                                     " bytes) at image " + ofImage(i) + ".");
+    }
+    return failInvalidImage(i);
+  }
+
+  // 0: the next clen bytes are one zlib stream of exactly ulen bytes, as
+  // uncompress would accept it; -8 otherwise; -5 when they cannot be read.
+  int expandsToExactly(uint64_t clen, uint64_t ulen) {
+    constexpr size_t kChunk = 64 * 1024;
+    std::unique_ptr<uint8_t[]> in(new (std::nothrow) uint8_t[kChunk]);
+    std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[kChunk]);
+    if (!in || !out) return kReadZlibFailed;
+    z_stream zs;
+    memset(&zs, 0, sizeof zs);
+    if (inflateInit(&zs) != Z_OK) return kReadZlibFailed;
+    uint64_t iLeft = clen, iExpanded = 0;
+    int r = Z_OK;
+    while (r == Z_OK) {
+      if (zs.avail_in == 0) {
+        if (iLeft == 0) break;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(iLeft, kChunk));
+        if (fread(in.get(), 1, n, m_file.get()) != n) {
+          inflateEnd(&zs);
+          return kReadIoError;
+        }
+        iLeft -= n;
+        zs.next_in = in.get();
+        zs.avail_in = static_cast<uInt>(n);
+      }
+      zs.next_out = out.get();
+      zs.avail_out = kChunk;
+      r = inflate(&zs, Z_NO_FLUSH);
+      iExpanded += kChunk - zs.avail_out;
+      if (iExpanded > ulen) r = Z_BUF_ERROR;
+    }
+    inflateEnd(&zs);
+    return r == Z_STREAM_END && iExpanded == ulen ? 0 : kReadZlibFailed;
+  }
+
+  bool readFrame(DIMAGE& img, uint32_t i, uint64_t ulen, uint64_t clen) {
+    FILE* f = m_file.get();
+    const bool bCompressed = clen < ulen;
+    const std::string sUnableToRead =
+        quoted() +
+        " read error: Unable to read image compressed bits (size=" + std::to_string(clen) +
+        ") of image " + ofImage(i) + ".";
+    // Decide what the file cannot back before allocating for it: data beyond
+    // its end, a frame no image may have, a stream that cannot expand so far.
+    const int64_t iPosition = tell64(f);
+    if (iPosition < 0 || clen > static_cast<uint64_t>(m_iFileSize - iPosition)) {
+      return fail(kReadIoError, sUnableToRead);
+    }
+    if (bCompressed && ulen / kMaxDeflateExpansion > clen) return failDecompression(i);
+    if (ulen > static_cast<uint64_t>(MAX_TRANSPORT_SIZE))
+      return refuseOversizedFrame(img, i, ulen, clen);
+
+    img.frameBuffer = static_cast<uint8_t*>(malloc(static_cast<size_t>(ulen)));
+    if (img.frameBuffer == nullptr) {
+      return fail(kReadNoMemory, std::string("Memory allocation error while loading file \"") +
+                                     m_sFilePath + "\": len_uncompressed(" + std::to_string(ulen) +
+                                     " bytes) at image " + ofImage(i) + ".");
+    }
+    img.frameBufferSize = static_cast<uint32_t>(ulen);
+    uint8_t* pTarget = img.frameBuffer;
+    if (bCompressed) {
+      if (clen > m_iStreamCapacity) {
+        m_pStream.reset();
+        m_iStreamCapacity = 0;
+        m_pStream.reset(static_cast<uint8_t*>(malloc(static_cast<size_t>(clen))));
+        if (!m_pStream) {
+          return fail(kReadNoMemory, std::string("Memory allocation error while loading file \"") +
+                                         m_sFilePath + "\": len_compressed(" +
+                                         std::to_string(clen) + " bytes) at image " + ofImage(i) +
+                                         ".");
+        }
+        m_iStreamCapacity = clen;
+      }
+      pTarget = m_pStream.get();
+    }
+    if (fread(pTarget, 1, static_cast<size_t>(clen), f) != clen) {
+      return fail(kReadIoError, sUnableToRead);
+    }
+    if (bCompressed) {
+      uLongf ulExpanded = static_cast<uLongf>(ulen);
+      // A stream that ends early would leave part of the frame undefined.
+      if (uncompress(img.frameBuffer, &ulExpanded, m_pStream.get(), static_cast<uLong>(clen)) !=
+              Z_OK ||
+          ulExpanded != ulen) {
+        return failDecompression(i);
+      }
+    }
+    img.frameHeader.appendedFrameSize = static_cast<int32_t>(ulen);
+    img.sourceHeader.totalLength = static_cast<uint32_t>(ulen + QV_HDR_IMAGE_SIZE);
+    if (!_internal_qvCheckImageValidity(&img)) return failInvalidImage(i);
+    return true;
+  }
+
+  const char* m_sFilePath;
+  int* m_piInterrupt;
+  double* m_pdProgress;
+  MallocPtr<METADATA_KEY_DEFINITION> m_pGlobalKeys;
+  MallocPtr<METADATA_KEY_DEFINITION> m_pImageKeys;
+  UniqueFile m_file;
+  int64_t m_iFileSize = 0;
+  uint32_t m_uiGlobalRecords = 0;
+  uint32_t m_n = 0;  // num_images_in_file
+  DIMAGE m_template;
+  CLocalBunch m_images;
+  MallocPtr<uint8_t> m_pStream;
+  uint64_t m_iStreamCapacity = 0;
+  int m_iCode = 0;
+  std::string m_sMessage;
+};
+
+}  // namespace
+
+bool _internal_readIMC2File(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiOutErrorCode,
+                            std::string& sOutErrorString, int* apiInInterrupt,
+                            double* apdOutPercentageFinished) {
+  CIMC2Reader reader(asFilePath, apiInInterrupt, apdOutPercentageFinished);
+  const bool bRead = reader.read(apImages);
+  if (apiOutErrorCode != nullptr) *apiOutErrorCode = bRead ? 0 : reader.code();
+  if (!bRead) sOutErrorString = reader.message();
+  return bRead;
+}
