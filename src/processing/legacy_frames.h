@@ -44,6 +44,25 @@ inline Pixel* framePixels(const VIDINFHDR& aV, int32_t aiFrame) {
   return reinterpret_cast<Pixel*>(aV.framebits[aiFrame]);
 }
 
+// Hot loops run over blocks of a fixed length, a form that compilers
+// vectorise even at moderate optimisation levels; the tail runs plainly.
+constexpr size_t kVectorBlock = 64;
+
+template <typename Pixel>
+inline Pixel largestInRun(const Pixel* apRun, size_t aiCount) {
+  Pixel largest = 0;
+  size_t i = 0;
+  for (; i + kVectorBlock <= aiCount; i += kVectorBlock) {
+    Pixel blockLargest = 0;
+    for (size_t k = 0; k < kVectorBlock; ++k) {
+      blockLargest = apRun[i + k] > blockLargest ? apRun[i + k] : blockLargest;
+    }
+    largest = blockLargest > largest ? blockLargest : largest;
+  }
+  for (; i < aiCount; ++i) largest = apRun[i] > largest ? apRun[i] : largest;
+  return largest;
+}
+
 // Calls aFn with a value of the record's pixel type (a tag; its value is 0).
 // The caller has checked the depth with isSupportedDepth.
 template <typename Fn>

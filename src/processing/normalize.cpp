@@ -1,6 +1,8 @@
 // Stretching of each frame's grey values to the full effective range.
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <new>
 
 #include "processing/legacy_frames.h"
 #include "quivox3/quivox3.h"
@@ -14,11 +16,26 @@ struct Rect {
 template <typename Pixel>
 Pixel largestInRect(const Pixel* apFrame, size_t aiWidth, const Rect& aR) {
   Pixel maxValue = 0;
+  const size_t iRun = aR.x2 - aR.x1 + 1;
   for (size_t y = aR.y1; y <= aR.y2; ++y) {
-    const Pixel* pRow = apFrame + y * aiWidth;
-    for (size_t x = aR.x1; x <= aR.x2; ++x) maxValue = std::max(maxValue, pRow[x]);
+    maxValue = std::max(maxValue, qvproc::largestInRun(apFrame + y * aiWidth + aR.x1, iRun));
   }
   return maxValue;
+}
+
+// Every pixel of the rectangle is at most the brightest one, m, so the
+// scaled value of each possible pixel is worked out once, with the same
+// double product, and the pixels are mapped through that table.
+template <typename Pixel>
+void scaleRectThroughTable(Pixel* apFrame, size_t aiWidth, const Rect& aR, Pixel aMax,
+                           double adFactor, double adTop, Pixel* apTable) {
+  for (size_t v = 0; v <= aMax; ++v) {
+    apTable[v] = static_cast<Pixel>(std::min(static_cast<double>(v) * adFactor, adTop));
+  }
+  for (size_t y = aR.y1; y <= aR.y2; ++y) {
+    Pixel* pRow = apFrame + y * aiWidth;
+    for (size_t x = aR.x1; x <= aR.x2; ++x) pRow[x] = apTable[pRow[x]];
+  }
 }
 
 template <typename Pixel>
@@ -37,11 +54,21 @@ void scaleRect(Pixel* apFrame, size_t aiWidth, const Rect& aR, double adFactor, 
 template <typename Pixel>
 void normalizeAllFrames(const VIDINFHDR& aV, const Rect& aR, double adTop) {
   const size_t iWidth = static_cast<size_t>(aV.width);
+  // Tables pay off for 8 and 16 bits; 32-bit pixels are scaled directly.
+  constexpr bool kUseTable = sizeof(Pixel) <= 2;
+  constexpr size_t kTableEntries = size_t{1} << (8 * (kUseTable ? sizeof(Pixel) : 1));
+  // Without room for the table the direct path gives the same values.
+  std::unique_ptr<Pixel[]> pTable(kUseTable ? new (std::nothrow) Pixel[kTableEntries] : nullptr);
   for (int32_t i = 0; i < aV.numframes; ++i) {
     Pixel* pFrame = qvproc::framePixels<Pixel>(aV, i);
     Pixel maxValue = largestInRect(pFrame, iWidth, aR);
     if (maxValue == 0) maxValue = 1;
-    scaleRect(pFrame, iWidth, aR, adTop / static_cast<double>(maxValue), adTop);
+    const double dFactor = adTop / static_cast<double>(maxValue);
+    if (pTable) {
+      scaleRectThroughTable(pFrame, iWidth, aR, maxValue, dFactor, adTop, pTable.get());
+    } else {
+      scaleRect(pFrame, iWidth, aR, dFactor, adTop);
+    }
   }
 }
 

@@ -27,6 +27,18 @@ constexpr int kProjectionOutOfMemory = -6;
 // frame's block streams through once, in frame order.
 constexpr size_t kAverageBlockPixels = 2048;
 
+// Adds one frame's run of pixels to the sums; the fixed length of a full
+// block lets the compiler vectorise the loop.
+template <typename Pixel, size_t kCount>
+void addBlock(uint64_t* __restrict apSums, const Pixel* __restrict apIn) {
+  for (size_t i = 0; i < kCount; ++i) apSums[i] += apIn[i];
+}
+
+template <typename Pixel>
+void addRun(uint64_t* __restrict apSums, const Pixel* __restrict apIn, size_t aiCount) {
+  for (size_t i = 0; i < aiCount; ++i) apSums[i] += apIn[i];
+}
+
 template <typename Pixel>
 void averageInto(const VIDINFHDR& aV, size_t aiPixels, Pixel* apOut) {
   // Integer sums are exact and, below 2^53, equal to summing in double.
@@ -37,7 +49,11 @@ void averageInto(const VIDINFHDR& aV, size_t aiPixels, Pixel* apOut) {
     std::fill(aSums, aSums + iCount, uint64_t{0});
     for (int32_t f = 0; f < aV.numframes; ++f) {
       const Pixel* pIn = qvproc::framePixels<Pixel>(aV, f) + iStart;
-      for (size_t i = 0; i < iCount; ++i) aSums[i] += pIn[i];
+      if (iCount == kAverageBlockPixels) {
+        addBlock<Pixel, kAverageBlockPixels>(aSums, pIn);
+      } else {
+        addRun(aSums, pIn, iCount);
+      }
     }
     for (size_t i = 0; i < iCount; ++i) {
       apOut[iStart + i] = static_cast<Pixel>(static_cast<double>(aSums[i]) / dFrames);
@@ -46,11 +62,21 @@ void averageInto(const VIDINFHDR& aV, size_t aiPixels, Pixel* apOut) {
 }
 
 template <typename Pixel>
+void keepLarger(Pixel* __restrict apOut, const Pixel* __restrict apIn, size_t aiPixels) {
+  size_t i = 0;
+  for (; i + qvproc::kVectorBlock <= aiPixels; i += qvproc::kVectorBlock) {
+    for (size_t k = 0; k < qvproc::kVectorBlock; ++k) {
+      apOut[i + k] = apIn[i + k] > apOut[i + k] ? apIn[i + k] : apOut[i + k];
+    }
+  }
+  for (; i < aiPixels; ++i) apOut[i] = apIn[i] > apOut[i] ? apIn[i] : apOut[i];
+}
+
+template <typename Pixel>
 void maximumInto(const VIDINFHDR& aV, size_t aiPixels, Pixel* apOut) {
   std::memcpy(apOut, aV.framebits[0], aiPixels * sizeof(Pixel));
   for (int32_t f = 1; f < aV.numframes; ++f) {
-    const Pixel* pIn = qvproc::framePixels<Pixel>(aV, f);
-    for (size_t i = 0; i < aiPixels; ++i) apOut[i] = std::max(apOut[i], pIn[i]);
+    keepLarger(apOut, qvproc::framePixels<Pixel>(aV, f), aiPixels);
   }
 }
 

@@ -34,47 +34,67 @@ bool hasTwoFrames(const VIDINFHDR* apV) {
   return apV != nullptr && apV->numframes >= 2 && qvproc::hasAllFrames(*apV);
 }
 
-// Frame by frame over whole arrays rather than pixel by pixel over all
-// frames: each frame streams through once, and every pixel still sums its
-// frames in index order.
-template <typename Pixel>
-void addFrames(const VIDINFHDR& aV, size_t aiPixels, double* apSums) {
-  for (int32_t f = 0; f < aV.numframes; ++f) {
-    const Pixel* pIn = qvproc::framePixels<Pixel>(aV, f);
-    for (size_t i = 0; i < aiPixels; ++i) apSums[i] += static_cast<double>(pIn[i]);
+// Pixels handled per pass. A block's sums stay in cache while the block of
+// every frame streams through, and B's blocks are still cached when they are
+// read again for the spread; each pixel sums its frames in index order.
+constexpr size_t kBlockPixels = 1024;
+
+struct BlockSums {
+  double meanA[kBlockPixels];
+  double meanB[kBlockPixels];
+  double squares[kBlockPixels];
+};
+
+template <typename Pixel, size_t kCount>
+void addValues(double* __restrict apSums, const Pixel* __restrict apIn) {
+  for (size_t i = 0; i < kCount; ++i) apSums[i] += static_cast<double>(apIn[i]);
+}
+
+template <typename Pixel, size_t kCount>
+void addSquaredDeviations(double* __restrict apSquares, const double* __restrict apMean,
+                          const Pixel* __restrict apIn) {
+  for (size_t i = 0; i < kCount; ++i) {
+    const double d = apMean[i] - static_cast<double>(apIn[i]);
+    apSquares[i] += d * d;
   }
 }
 
-template <typename Pixel>
-void addSquaredDeviations(const VIDINFHDR& aV, size_t aiPixels, const double* apMean,
-                          double* apSquares) {
-  for (int32_t f = 0; f < aV.numframes; ++f) {
-    const Pixel* pIn = qvproc::framePixels<Pixel>(aV, f);
-    for (size_t i = 0; i < aiPixels; ++i) {
-      const double d = apMean[i] - static_cast<double>(pIn[i]);
-      apSquares[i] += d * d;
-    }
+// kCount is the block length, or 1 for the pixels of a short last block,
+// which then go one by one.
+template <typename Pixel, size_t kCount>
+void mapPixels(const VIDINFHDR& aA, const VIDINFHDR& aB, double adFactor, size_t aiFirst,
+               BlockSums& aSums, Pixel* apMap) {
+  const int32_t iFrames = aA.numframes;
+  const double dFrames = static_cast<double>(iFrames);
+  for (size_t i = 0; i < kCount; ++i) aSums.meanA[i] = aSums.meanB[i] = aSums.squares[i] = 0.0;
+  for (int32_t f = 0; f < iFrames; ++f) {
+    addValues<Pixel, kCount>(aSums.meanA, qvproc::framePixels<Pixel>(aA, f) + aiFirst);
+    addValues<Pixel, kCount>(aSums.meanB, qvproc::framePixels<Pixel>(aB, f) + aiFirst);
+  }
+  for (size_t i = 0; i < kCount; ++i) {
+    aSums.meanA[i] /= dFrames;
+    aSums.meanB[i] /= dFrames;
+  }
+  for (int32_t f = 0; f < iFrames; ++f) {
+    addSquaredDeviations<Pixel, kCount>(aSums.squares, aSums.meanB,
+                                        qvproc::framePixels<Pixel>(aB, f) + aiFirst);
+  }
+  const double dDegrees = dFrames - 1.0;
+  for (size_t i = 0; i < kCount; ++i) {
+    const double dSpread = adFactor * std::sqrt(aSums.squares[i] / dDegrees);
+    // A NaN on either side compares false and leaves the 0.
+    if (dSpread >= aSums.meanA[i] - aSums.meanB[i]) apMap[aiFirst + i] = 1;
   }
 }
 
 template <typename Pixel>
 void computeMap(const VIDINFHDR& aA, const VIDINFHDR& aB, double adFactor, size_t aiPixels,
-                double* apMeanA, double* apMeanB, double* apSquares, Pixel* apMap) {
-  const double dFrames = static_cast<double>(aA.numframes);
-  for (size_t i = 0; i < aiPixels; ++i) apMeanA[i] = apMeanB[i] = apSquares[i] = 0.0;
-  addFrames<Pixel>(aA, aiPixels, apMeanA);
-  addFrames<Pixel>(aB, aiPixels, apMeanB);
-  for (size_t i = 0; i < aiPixels; ++i) {
-    apMeanA[i] /= dFrames;
-    apMeanB[i] /= dFrames;
+                BlockSums& aSums, Pixel* apMap) {
+  size_t i = 0;
+  for (; i + kBlockPixels <= aiPixels; i += kBlockPixels) {
+    mapPixels<Pixel, kBlockPixels>(aA, aB, adFactor, i, aSums, apMap);
   }
-  addSquaredDeviations<Pixel>(aB, aiPixels, apMeanB, apSquares);
-  const double dDegrees = dFrames - 1.0;
-  for (size_t i = 0; i < aiPixels; ++i) {
-    const double dSpread = adFactor * std::sqrt(apSquares[i] / dDegrees);
-    // A NaN on either side compares false and leaves the 0.
-    if (dSpread >= apMeanA[i] - apMeanB[i]) apMap[i] = 1;
-  }
+  for (; i < aiPixels; ++i) mapPixels<Pixel, 1>(aA, aB, adFactor, i, aSums, apMap);
 }
 
 }  // namespace
@@ -95,16 +115,14 @@ extern "C" QV_API int calculate_significance_map(VIDINFHDR* seqA, VIDINFHDR* seq
 
   const size_t iBytesPerPixel = static_cast<size_t>(seqA->bpp / 8);
   MallocPtr<unsigned char> pMapFrame(static_cast<unsigned char*>(std::calloc(iPixels, iBytesPerPixel)));
-  auto pMeanA = mallocArray<double>(iPixels);
-  auto pMeanB = mallocArray<double>(iPixels);
-  auto pSquares = mallocArray<double>(iPixels);
+  auto pSums = mallocArray<BlockSums>(1);
   auto pBits = mallocArray<unsigned char*>(1);
   auto pScales = mallocArray<double>(1);
-  if (!pMapFrame || !pMeanA || !pMeanB || !pSquares || !pBits || !pScales) return kOutOfMemory;
+  if (!pMapFrame || !pSums || !pBits || !pScales) return kOutOfMemory;
 
   qvproc::dispatchDepth(seqA->bpp, [&](auto aTag) {
     using Pixel = decltype(aTag);
-    computeMap<Pixel>(*seqA, *seqB, factor, iPixels, pMeanA.get(), pMeanB.get(), pSquares.get(),
+    computeMap<Pixel>(*seqA, *seqB, factor, iPixels, *pSums,
                       reinterpret_cast<Pixel*>(pMapFrame.get()));
   });
 

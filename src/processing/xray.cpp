@@ -9,30 +9,71 @@ namespace {
 constexpr int kMinimumSide = 4;
 constexpr int kSpikeNeighbourCount = 4;  // of eight neighbours below the threshold
 
+// 2c/3 truncated, for every depth, without forming 2c: with c = 3q + r it is
+// 2q, plus 1 when r is 2. So 32-bit pixels neither wrap nor need a rule of
+// their own.
+inline uint32_t spikeThreshold(uint32_t aiCentre) {
+  const uint32_t q = aiCentre / 3;
+  return 2 * q + (aiCentre - 3 * q == 2 ? 1u : 0u);
+}
+
+template <typename Pixel>
+inline int neighboursBelow(const Pixel* apAbove, const Pixel* apRow, const Pixel* apBelow, size_t x,
+                           uint32_t aiThreshold) {
+  return (apAbove[x - 1] < aiThreshold) + (apAbove[x] < aiThreshold) +
+         (apAbove[x + 1] < aiThreshold) + (apRow[x - 1] < aiThreshold) +
+         (apRow[x + 1] < aiThreshold) + (apBelow[x - 1] < aiThreshold) +
+         (apBelow[x] < aiThreshold) + (apBelow[x + 1] < aiThreshold);
+}
+
 // In place and in scan order: neighbours above and to the left already hold
-// their filtered values when a pixel is examined. The threshold 2c/3 is
-// formed in 64 bits for every depth, so 32-bit pixels neither wrap nor use a
-// different rule from 8 and 16 bits.
+// their filtered values when a pixel is examined.
+template <typename Pixel>
+void filterRun(const Pixel* apAbove, Pixel* apRow, const Pixel* apBelow, size_t aiFrom,
+               size_t aiTo) {
+  for (size_t x = aiFrom; x < aiTo; ++x) {
+    const uint32_t iCentre = apRow[x];
+    if (iCentre == 0) continue;
+    if (neighboursBelow(apAbove, apRow, apBelow, x, spikeThreshold(iCentre)) <
+        kSpikeNeighbourCount) {
+      continue;
+    }
+    const uint64_t iSum = uint64_t{apAbove[x - 1]} + apAbove[x] + apAbove[x + 1] + apRow[x - 1] +
+                          apRow[x + 1] + apBelow[x - 1] + apBelow[x] + apBelow[x + 1];
+    apRow[x] = static_cast<Pixel>(iSum >> 3);
+  }
+}
+
+// Spikes are rare. A block in which no pixel is a spike with the values as
+// they stand stays as it is when filtered in order, so the test for a whole
+// block runs without the order dependency (and vectorised); only blocks that
+// hold a spike take the sequential path.
+template <typename Pixel>
+bool blockHasSpike(const Pixel* apAbove, const Pixel* apRow, const Pixel* apBelow, size_t aiFrom) {
+  int iFound = 0;
+  for (size_t k = 0; k < qvproc::kVectorBlock; ++k) {
+    const size_t x = aiFrom + k;
+    const uint32_t iCentre = apRow[x];
+    const int iBelow = neighboursBelow(apAbove, apRow, apBelow, x, spikeThreshold(iCentre));
+    iFound |= (iCentre != 0) & (iBelow >= kSpikeNeighbourCount);
+  }
+  return iFound != 0;
+}
+
 template <typename Pixel>
 void filterFrame(Pixel* apFrame, size_t aiWidth, size_t aiHeight) {
+  const size_t iLast = aiWidth - 1;  // the rightmost column is never changed
   for (size_t y = 1; y + 1 < aiHeight; ++y) {
     const Pixel* pAbove = apFrame + (y - 1) * aiWidth;
     Pixel* pRow = apFrame + y * aiWidth;
     const Pixel* pBelow = apFrame + (y + 1) * aiWidth;
-    for (size_t x = 1; x + 1 < aiWidth; ++x) {
-      const uint64_t iCentre = pRow[x];
-      if (iCentre == 0) continue;
-      const uint64_t iThreshold = (2 * iCentre) / 3;
-      const uint64_t n0 = pAbove[x - 1], n1 = pAbove[x], n2 = pAbove[x + 1];
-      const uint64_t n3 = pRow[x - 1], n4 = pRow[x + 1];
-      const uint64_t n5 = pBelow[x - 1], n6 = pBelow[x], n7 = pBelow[x + 1];
-      const int iBelow = (n0 < iThreshold) + (n1 < iThreshold) + (n2 < iThreshold) +
-                         (n3 < iThreshold) + (n4 < iThreshold) + (n5 < iThreshold) +
-                         (n6 < iThreshold) + (n7 < iThreshold);
-      if (iBelow >= kSpikeNeighbourCount) {
-        pRow[x] = static_cast<Pixel>((n0 + n1 + n2 + n3 + n4 + n5 + n6 + n7) >> 3);
+    size_t x = 1;
+    for (; x + qvproc::kVectorBlock <= iLast; x += qvproc::kVectorBlock) {
+      if (blockHasSpike(pAbove, pRow, pBelow, x)) {
+        filterRun(pAbove, pRow, pBelow, x, x + qvproc::kVectorBlock);
       }
     }
+    filterRun(pAbove, pRow, pBelow, x, iLast);
   }
 }
 
