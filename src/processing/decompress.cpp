@@ -23,14 +23,14 @@ struct FreeDeleter {
 using MallocBuffer = std::unique_ptr<unsigned char, FreeDeleter>;
 
 // The raw size the header promises, or 0 when the header describes no frame
-// the record could carry: the size must fit appendedFrameSize and, with the
-// header, totalLength.
+// a valid image can carry: nothing above MAX_TRANSPORT_SIZE, which also keeps
+// a hostile header from making the call allocate gigabytes.
 size_t decodedFrameSize(const DIMAGE& aImg) {
   if (getAppendedWidth(aImg) <= 0 || getAppendedHeight(aImg) <= 0 || getBytesPerPixel(aImg) <= 0) {
     return 0;
   }
   const int64_t iSize = uncompressedFrameSize(aImg);
-  if (iSize > INT32_MAX - QV_HDR_IMAGE_SIZE) return 0;
+  if (iSize > MAX_TRANSPORT_SIZE) return 0;
   return static_cast<size_t>(iSize);
 }
 

@@ -213,24 +213,44 @@ TEST(DecompressImage, HostileHeadersAreRefusedWithoutAllocatingTheirSize) {
   }
 }
 
-TEST(DecompressImage, StreamDeclaringAHugeImageIsRefusedBeforeDecoding) {
-  // The frame header of the stream claims 60000 x 60000 pixels.
-  Bytes jpeg = encodeJpeg(16, 16, JpegKind::Grey);
-  bool bPatched = false;
-  for (size_t i = 0; i + 8 < jpeg.size(); ++i) {
-    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
-      jpeg[i + 5] = 0xEA;
-      jpeg[i + 6] = 0x60;
-      jpeg[i + 7] = 0xEA;
-      jpeg[i + 8] = 0x60;
-      bPatched = true;
-      break;
+Bytes withDeclaredSize(Bytes aJpeg, int aiWidth, int aiHeight) {
+  for (size_t i = 0; i + 8 < aJpeg.size(); ++i) {
+    if (aJpeg[i] == 0xFF && aJpeg[i + 1] == 0xC0) {
+      aJpeg[i + 5] = static_cast<unsigned char>(aiHeight >> 8);
+      aJpeg[i + 6] = static_cast<unsigned char>(aiHeight);
+      aJpeg[i + 7] = static_cast<unsigned char>(aiWidth >> 8);
+      aJpeg[i + 8] = static_cast<unsigned char>(aiWidth);
+      return aJpeg;
     }
   }
-  ASSERT_TRUE(bPatched);
+  ADD_FAILURE() << "no frame header found";
+  return aJpeg;
+}
+
+TEST(DecompressImage, StreamDeclaringAHugeImageIsRefusedBeforeDecoding) {
+  const Bytes jpeg = withDeclaredSize(encodeJpeg(16, 16, JpegKind::Grey), 60000, 60000);
   DIMAGE img = makeJpegImage(jpeg, 16, 16, 1);
   ImageGuard guard{&img};
   expectRefusedBothWays(img);
+}
+
+TEST(DecompressImage, FramesLargerThanAValidImageMayCarryAreRefused) {
+  // Header and stream agree on 6000 x 5000 colour pixels: 90 MB.
+  const Bytes jpeg = withDeclaredSize(encodeJpeg(16, 16, JpegKind::YCbCr), 6000, 5000);
+  DIMAGE img = makeJpegImage(jpeg, 6000, 5000, 3);
+  ImageGuard guard{&img};
+  expectRefusedBothWays(img);
+
+  // Just inside the limit is decoded (the missing data filled in).
+  const Bytes fits = withDeclaredSize(encodeJpeg(16, 16, JpegKind::Grey), 5120, 5120);
+  ASSERT_LE(5120 * 5120, MAX_TRANSPORT_SIZE);
+  DIMAGE big = makeJpegImage(fits, 5120, 5120, 1);
+  ImageGuard bigGuard{&big};
+  DIMAGE out;
+  SilencedStderr quiet;
+  ASSERT_EQ(qvDecompressImage(&out, &big), 1);
+  EXPECT_EQ(out.frameHeader.appendedFrameSize, 5120 * 5120);
+  std::free(out.frameBuffer);
 }
 
 TEST(DecompressImage, GarbageIsRefused) {
