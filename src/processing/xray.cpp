@@ -47,15 +47,21 @@ void filterRun(const Pixel* apAbove, Pixel* apRow, const Pixel* apBelow, size_t 
 // Spikes are rare. A block in which no pixel is a spike with the values as
 // they stand stays as it is when filtered in order, so the test for a whole
 // block runs without the order dependency (and vectorised); only blocks that
-// hold a spike take the sequential path.
+// may hold a spike take the sequential path. The test is a necessary
+// condition in the pixels' own width: a spike has a neighbour m below 2c/3,
+// so 3m < 2c, that is m < c and m/2 < c - m (truncating m/2 keeps it exact).
 template <typename Pixel>
-bool blockHasSpike(const Pixel* apAbove, const Pixel* apRow, const Pixel* apBelow, size_t aiFrom) {
-  int iFound = 0;
+bool blockMayHoldSpike(const Pixel* apAbove, const Pixel* apRow, const Pixel* apBelow,
+                       size_t aiFrom) {
+  Pixel iFound = 0;
   for (size_t k = 0; k < qvproc::kVectorBlock; ++k) {
     const size_t x = aiFrom + k;
-    const uint32_t iCentre = apRow[x];
-    const int iBelow = neighboursBelow(apAbove, apRow, apBelow, x, spikeThreshold(iCentre));
-    iFound |= (iCentre != 0) & (iBelow >= kSpikeNeighbourCount);
+    auto lesser = [](Pixel a, Pixel b) { return a < b ? a : b; };
+    const Pixel m = lesser(lesser(lesser(apAbove[x - 1], apAbove[x]), lesser(apAbove[x + 1], apRow[x - 1])),
+                           lesser(lesser(apRow[x + 1], apBelow[x - 1]), lesser(apBelow[x], apBelow[x + 1])));
+    const Pixel c = apRow[x];
+    const Pixel iCandidate = (m < c) & (static_cast<Pixel>(m >> 1) < static_cast<Pixel>(c - m));
+    iFound |= iCandidate;
   }
   return iFound != 0;
 }
@@ -69,7 +75,7 @@ void filterFrame(Pixel* apFrame, size_t aiWidth, size_t aiHeight) {
     const Pixel* pBelow = apFrame + (y + 1) * aiWidth;
     size_t x = 1;
     for (; x + qvproc::kVectorBlock <= iLast; x += qvproc::kVectorBlock) {
-      if (blockHasSpike(pAbove, pRow, pBelow, x)) {
+      if (blockMayHoldSpike(pAbove, pRow, pBelow, x)) {
         filterRun(pAbove, pRow, pBelow, x, x + qvproc::kVectorBlock);
       }
     }
