@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "jpeg_fixture.h"
 #include "processing/jpeg_decode.h"
@@ -422,6 +424,39 @@ TEST(DecompressSequence, NullOrEmptyBunch) {
   QVBUNCHOFIMAGES empty{nullptr, 0};
   EXPECT_EQ(qvDecompressSequence(nullptr, 1), 0);
   EXPECT_EQ(qvDecompressSequence(&empty, 1), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Each call builds its own decoder; calls on different images run side by side.
+TEST(DecompressImage, ParallelCallsOnDifferentImages) {
+  std::vector<Bytes> streams;
+  std::vector<Bytes> expected;
+  for (int i = 0; i < 4; ++i) {
+    streams.push_back(encodeJpeg(96 + 16 * i, 64, i % 2 ? JpegKind::YCbCr : JpegKind::Grey));
+    expected.push_back(referenceDecode(streams.back()).pixels);
+  }
+  std::vector<int> failures(4, 0);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&, i] {
+      DIMAGE in = makeJpegImage(streams[i], 96 + 16 * i, 64, i % 2 ? 3 : 1);
+      for (int round = 0; round < 20; ++round) {
+        DIMAGE out;
+        if (qvDecompressImage(&out, &in) != 1) {
+          ++failures[i];
+          continue;
+        }
+        if (frameBytes(out, expected[i].size()) != expected[i]) ++failures[i];
+        std::free(out.frameBuffer);
+      }
+      std::free(in.frameBuffer);
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures, std::vector<int>(4, 0));
 }
 
 }  // namespace

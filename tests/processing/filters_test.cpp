@@ -477,3 +477,16 @@ TEST(GrayToRgb24, EightBitPixelsAndTheSizeRules) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Normalize, EffectiveBitsOutsideTheStoredWidthMeanTheStoredWidth) {
+  LegacyRecord zero(2, 1, 8, 0, {{100, 50}});
+  ASSERT_EQ(normalizeframes(zero.get()), 0);
+  EXPECT_EQ(zero.frame(0), (Frame{254, 127}));
+  LegacyRecord tooMany(2, 1, 8, 12, {{100, 50}});
+  ASSERT_EQ(normalizeframes(tooMany.get()), 0);
+  EXPECT_EQ(tooMany.frame(0), (Frame{254, 127}));
+}
+
+}  // namespace
