@@ -34,6 +34,10 @@ inline int64_t uncompressedFrameSize(const DIMAGE& aImg) {
          getBytesPerPixel(aImg);
 }
 
+// Most records a bunch may hold: n x 200 bytes must fit 32 bits, the width
+// of every size in the interface; larger requests are refused.
+constexpr uint32_t kMaxBunchFrames = UINT32_MAX / sizeof(DIMAGE);
+
 class CDIMAGE {
  public:
   explicit CDIMAGE(const DIMAGE& aImg);
