@@ -18,6 +18,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -82,6 +83,11 @@ std::mutex g_callbackGate;
 bool _global_internal_bCallbackAllowed = false;
 bool _global_internal_bCallbackRunning = false;
 std::vector<const GRABFRAMESDATA*> g_admittedGrabs;  // grabs whose links may deliver
+
+// Records and receive buffers of grabs whose link refused to close: TINE may
+// still write into them, so they stay allocated for the life of the process.
+std::mutex g_parkedLock;
+std::vector<std::pair<GRABFRAMESDATA*, uint8_t*>> g_parkedGrabs;
 
 // Inactivity is measured on a monotonic clock: a time setting must neither
 // end a grab nor keep it waiting.
@@ -480,6 +486,8 @@ extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDO
         "qvGrabFramesEx2: Warning: link %d could not be closed; its receive buffer (%u bytes) is "
         "kept.",
         linkId, d->image.frameBufferSize);
+    std::lock_guard<std::mutex> lock(g_parkedLock);
+    g_parkedGrabs.emplace_back(d, receiveBuffer);
   } else {
     std::free(receiveBuffer);
     delete d;
