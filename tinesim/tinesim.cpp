@@ -495,7 +495,8 @@ void cycleLoop() {
       continue;
     }
     if (next->due > Clock::now()) {
-      s.wake.wait_until(lock, next->due);
+      const Clock::time_point due = next->due;  // the link may close while waiting
+      s.wake.wait_until(lock, due);
       continue;
     }
     const int linkId = next->id;

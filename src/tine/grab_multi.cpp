@@ -85,9 +85,10 @@ bool _global_internal_bCallbackRunning = false;
 std::vector<const GRABFRAMESDATA*> g_admittedGrabs;  // grabs whose links may deliver
 
 // Records and receive buffers of grabs whose link refused to close: TINE may
-// still write into them, so they stay allocated for the life of the process.
+// still write into them, so they stay allocated for the life of the process
+// (the list itself is never destroyed, not even at exit).
 std::mutex g_parkedLock;
-std::vector<std::pair<GRABFRAMESDATA*, uint8_t*>> g_parkedGrabs;
+auto* const g_parkedGrabs = new std::vector<std::pair<GRABFRAMESDATA*, uint8_t*>>();
 
 // Inactivity is measured on a monotonic clock: a time setting must neither
 // end a grab nor keep it waiting.
@@ -487,7 +488,7 @@ extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDO
         "kept.",
         linkId, d->image.frameBufferSize);
     std::lock_guard<std::mutex> lock(g_parkedLock);
-    g_parkedGrabs.emplace_back(d, receiveBuffer);
+    g_parkedGrabs->emplace_back(d, receiveBuffer);
   } else {
     std::free(receiveBuffer);
     delete d;
