@@ -163,6 +163,9 @@ struct State {
   int lastAttachAccess = 0;
   std::map<int, int> lastLinkOfCallbackId;
   double dataTimeStamp = 0.0;
+  int callbackCount = 0;
+  double callbackSeconds = 0.0;
+  double lastCallbackReturn = 0.0;
   // cycle thread
   std::thread cycleThread;
   bool cycleRunning = false;
@@ -508,7 +511,16 @@ void cycleLoop() {
       PendingCallback pending;
       bool run = it != s.links.end() && !s.stopCycle && prepareDelivery(s, it->second, pending);
       lock.unlock();
-      if (run) pending.callback(pending.callbackId, pending.code, pending.reference);
+      if (run) {
+        const Clock::time_point start = Clock::now();
+        pending.callback(pending.callbackId, pending.code, pending.reference);
+        const Clock::time_point end = Clock::now();
+        lock.lock();
+        ++s.callbackCount;
+        s.callbackSeconds += std::chrono::duration<double>(end - start).count();
+        s.lastCallbackReturn = std::chrono::duration<double>(end.time_since_epoch()).count();
+        lock.unlock();
+      }
     }
     lock.lock();
   }
@@ -859,6 +871,18 @@ TINESIM_API void tinesimReset(void) {
   s.lastAttachInterval = s.lastAttachMode = s.lastAttachAccess = 0;
   s.lastLinkOfCallbackId.clear();
   s.dataTimeStamp = 0.0;
+  s.callbackCount = 0;
+  s.callbackSeconds = 0.0;
+  s.lastCallbackReturn = 0.0;
+}
+
+TINESIM_API void tinesimCallbackStatistics(int* apiCount, double* apdTotalSeconds,
+                                           double* apdLastReturn) {
+  State& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (apiCount != nullptr) *apiCount = s.callbackCount;
+  if (apdTotalSeconds != nullptr) *apdTotalSeconds = s.callbackSeconds;
+  if (apdLastReturn != nullptr) *apdLastReturn = s.lastCallbackReturn;
 }
 
 TINESIM_API int tinesimCallCount(const char* asFunctionName) {

@@ -122,6 +122,9 @@ void tinesimSetRenewalThresholdResult(int aiCode);
 void tinesimSetGetDataResult(int aiCode);
 // Interval, call mode and access of the last AttachLinkEx2.
 void tinesimLastAttach(int* apiIntervalMs, int* apiMode, int* apiAccess);
+// Link callbacks run since the last reset, the time spent inside them, and
+// when the last one returned (seconds of std::chrono::steady_clock).
+void tinesimCallbackStatistics(int* apiCount, double* apdTotalSeconds, double* apdLastReturn);
 // Name given to the last OpenIpcPipe (cut to size - 1 characters).
 void tinesimLastPipeName(char* asBuffer, int aiSize);
 
