@@ -1,4 +1,5 @@
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -310,6 +311,36 @@ TEST_F(GrabFrames, LinkThatCannotBeClosedKeepsItsBuffers) {
   // Stop the link before the log settings change: the runtime's verbosity
   // is not meant to be changed while other threads log.
   tinesimReset();
+}
+
+}  // namespace
+
+namespace {
+
+// The log level is read once per process, so this runs in a fresh child.
+TEST(GrabFramesTrace, AtLogLevelTwo) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setenv("KELTA_CLIENTLIB_LOGLEVEL", "2", 1);
+        tinesimReset();
+        tinesimAddImageProperty(kSmall, "Frame", 64, 16, TINESIM_GRAY8);
+        LogCapture capture;
+        QVBUNCHOFIMAGES bunch;
+        qvInitializeBunchStructure(&bunch);
+        int result = qvGrabFrames(&bunch, kSmall, "Frame", 2, kFastRate, CM_TIMER);
+        bool ok = result == 1 && capture.count("qvGrabFrames() called.") == 1 &&
+                  capture.count("qvGrabFramesEx() called.") == 1 &&
+                  capture.contains("qvGrabFramesEx2(QVBUNCHOFIMAGES *aImages, DTYPE *aImagesDOut") &&
+                  capture.contains(", \"/TEST/VIDEO/SMALL\", \"Frame\", 2, 5, 3h, ") &&
+                  capture.contains("...qvGrabFramesEx2; return value: 2 (numRequested=2 "
+                                   "inNumFrames=2) d.shutdownReason=1 iErrorCode=0, "
+                                   "iTineErrorCode=0");
+        qvFreeBunch(&bunch);
+        if (!ok) std::fprintf(stderr, "%s", capture.text().c_str());
+        std::_Exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
