@@ -146,6 +146,14 @@ TEST_F(GrabFrame, BadArguments) {
   EXPECT_EQ(tinesimCallCount("alsnExecLink") + tinesimCallCount("alsnExecLinkEx"), 0);
 }
 
+TEST_F(GrabFrame, ServerThatNeverAnswers) {
+  tinesimSetServerSilent(kCam1, 1);
+  int code = -9;
+  EXPECT_EQ(qvGrabFrame(image.get(), nullptr, kCam1, "Frame", 100, 1, &code), -3);
+  EXPECT_EQ(code, 7);  // the "PROPS" query timed out
+  EXPECT_EQ(tinesimCallCount("alsnExecLinkEx"), 0);
+}
+
 TEST_F(GrabFrame, UnknownServer) {
   int code = -9;
   EXPECT_EQ(qvGrabFrame(image.get(), nullptr, "/NO/SUCH/DEV", "Frame", 100, 1, &code), -3);
