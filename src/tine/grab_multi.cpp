@@ -285,6 +285,68 @@ void freeSlots(QVBUNCHOFIMAGES& aBunch, uint32_t auiSlots) {
   aBunch.imageArray = nullptr;
 }
 
+// Polls until the callback or the caller ends the grab, or nothing arrives
+// for too long.
+void waitUntilFinished(GRABFRAMESDATA& d, const int* apiInInterrupt, double* apdOutFraction) {
+  while (!d.bFinished.load()) {
+    if (apiInInterrupt != nullptr && readInterrupt(apiInInterrupt) == 1) {
+      d.finish(kInterrupted);
+      break;
+    }
+    storeFraction(apdOutFraction, d);
+    qv::platform::sleepMilliseconds(kPollMs);
+    if (nowSeconds() - d.lastActivity.load() > kInactivityLimitSeconds && d.finish(kInactivity))
+      _internal_log(
+          "qvGrabFrames(Ex,Ex2): Timeout occurred (%lu seconds) (%d of %d frames could be "
+          "received up to then).",
+          static_cast<unsigned long>(kInactivityLimitSeconds),
+          static_cast<int>(d.numReceived.load()), static_cast<int>(d.numRequested));
+  }
+}
+
+// Attaches the link, waits for the end of the grab and closes the link.
+// Returns the grab's error code; aLinkStillOpen tells that TINE may still
+// write into the record's container.
+template <typename Trace>
+int runLink(GRABFRAMESDATA& d, int aiRate, int aiMode, const int* apiInInterrupt,
+            double* apdOutFraction, const Trace& aTrace, int& aLinkId, bool& aLinkStillOpen) {
+  _internal_StartTineIfNotStartedAlready();
+  d.lastActivity.store(nowSeconds());
+  admit(&d);
+  aLinkId = AttachLinkEx2(d.tineAddress, d.tinePropertyName, &d.dout, nullptr, CA_READ, aiRate,
+                          _internal_grabFramesCallback, aiMode, d.callbackId, &d);
+  if (aLinkId < 0) {
+    withdraw(&d);
+    _internal_log("qvGrabFrames(Ex,Ex2): AttachLinkEx2 unsuccessful return code (%d).", aLinkId);
+    aTrace("Parameters passed: ");
+    d.tineErrorCode.store(aLinkId);
+    return -6;
+  }
+  int code = SetSubscriptionRenewalThreshold(aLinkId, 50);
+  if (code != 0) {
+    char tmpStrBuf[kCodeTextSize] = {};
+    _internal_log(
+        "Warning: qvGrabFrames(Ex,Ex2): SetSubscriptionRenewalThreshold failed (tine error code: "
+        "%d(%s)).",
+        code, _internal_tineCodeToString(code, tmpStrBuf, sizeof tmpStrBuf));
+  }
+  waitUntilFinished(d, apiInInterrupt, apdOutFraction);
+  withdraw(&d);
+  code = _internal_TineCloseLink(aLinkId);
+  if (code != 0) {
+    _internal_log("qvGrabFrames(Ex,Ex2): CloseLink(%d) failed (Tine Return Code: %d).", aLinkId,
+                  code);
+    aLinkStillOpen = true;
+  }
+  storeFraction(apdOutFraction, d);
+  switch (d.shutdownReason.load()) {
+    case kOutOfMemory: return -3;
+    case kInactivity: return -2;
+    case kInterrupted: return -7;
+    default: return 0;
+  }
+}
+
 }  // namespace
 
 bool _internal_grabCallbackAllowed() {
@@ -406,58 +468,8 @@ extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDO
         d->tineAddress = d->sBeautifiedTineAddress;
         d->tinePropertyName = aTinePropertyName;
 
-        _internal_StartTineIfNotStartedAlready();
-        d->lastActivity.store(nowSeconds());
-        admit(d);
-        linkId = AttachLinkEx2(d->tineAddress, d->tinePropertyName, &d->dout, nullptr, CA_READ,
-                               rate, _internal_grabFramesCallback, mode, d->callbackId, d);
-        if (linkId < 0) {
-          withdraw(d);
-          _internal_log("qvGrabFrames(Ex,Ex2): AttachLinkEx2 unsuccessful return code (%d).",
-                        linkId);
-          trace("Parameters passed: ");
-          d->tineErrorCode.store(linkId);
-          iErrorCode = -6;
-        } else {
-          int code = SetSubscriptionRenewalThreshold(linkId, 50);
-          if (code != 0) {
-            char tmpStrBuf[kCodeTextSize] = {};
-            _internal_log(
-                "Warning: qvGrabFrames(Ex,Ex2): SetSubscriptionRenewalThreshold failed (tine error "
-                "code: %d(%s)).",
-                code, _internal_tineCodeToString(code, tmpStrBuf, sizeof tmpStrBuf));
-          }
-          while (!d->bFinished.load()) {
-            if (apiInInterrupt != nullptr && readInterrupt(apiInInterrupt) == 1) {
-              d->finish(kInterrupted);
-              break;
-            }
-            storeFraction(apdOutPercentageFinished, *d);
-            qv::platform::sleepMilliseconds(kPollMs);
-            if (nowSeconds() - d->lastActivity.load() > kInactivityLimitSeconds) {
-              if (d->finish(kInactivity))
-                _internal_log(
-                    "qvGrabFrames(Ex,Ex2): Timeout occurred (%lu seconds) (%d of %d frames could "
-                    "be received up to then).",
-                    static_cast<unsigned long>(kInactivityLimitSeconds),
-                    static_cast<int>(d->numReceived.load()), static_cast<int>(d->numRequested));
-            }
-          }
-          withdraw(d);
-          code = _internal_TineCloseLink(linkId);
-          if (code != 0) {
-            _internal_log("qvGrabFrames(Ex,Ex2): CloseLink(%d) failed (Tine Return Code: %d).",
-                          linkId, code);
-            linkStillOpen = true;
-          }
-          storeFraction(apdOutPercentageFinished, *d);
-          switch (d->shutdownReason.load()) {
-            case kOutOfMemory: iErrorCode = -3; break;
-            case kInactivity: iErrorCode = -2; break;
-            case kInterrupted: iErrorCode = -7; break;
-            default: break;
-          }
-        }
+        iErrorCode = runLink(*d, rate, mode, apiInInterrupt, apdOutPercentageFinished, trace,
+                             linkId, linkStillOpen);
       }
     }
   }
