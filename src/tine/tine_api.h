@@ -83,6 +83,17 @@ const char* cc2str(int aCode);
 const char* GetSystemVersionString(void);
 int feclog(const char* aFormat, ...);
 
+// Value conversion out of a container: aNum values (or, for text, up to
+// *aLength characters, then the count written) into the destination.
+// 0 on success, else a completion code.
+int getValuesAsDouble(DTYPE* aData, double* aValues, int aNum);
+int getValuesAsFloat(DTYPE* aData, float* aValues, int aNum);
+int getValuesAsLong(DTYPE* aData, int32_t* aValues, int aNum);
+int getValuesAsString(DTYPE* aData, char* aText, int* aLength);
+// Data time stamps: seconds since the Unix epoch with fraction.
+double makeDataTimeStamp(void);
+void SetDataTimeStamp(double aTimeStamp);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,541 @@
+// qvGrabFramesEx2 and its reduced forms.
+//
+// Two threads share a GRABFRAMESDATA record: the caller's thread, which
+// attaches the link and polls, and TINE's cycle thread, which runs the
+// callback. The fields both touch are atomics. Admission of a callback and
+// the clean-up hand-over take the same gate lock, so once the clean-up has
+// seen no callback running with the record withdrawn, no callback can touch
+// the record again.
+#include "tine/grab_multi.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+#include "quivox3/quivox3.h"
+#include "runtime/log.h"
+#include "tine/address_check.h"
+#include "tine/bringup.h"
+#include "tine/link_close.h"
+#include "tine/modes.h"
+#include "tine/tine_api.h"
+
+namespace {
+
+constexpr char kCaller[] = "qvGrabFramesEx2";
+constexpr char kRateVariable[] = "KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE";
+constexpr char kModeVariable[] = "KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_MODE_FORCE";
+constexpr int64_t kInactivityLimitSeconds = 5;
+constexpr int kRecommendedRateMin = 300;
+constexpr int kRecommendedRateMax = 4000;
+constexpr unsigned kPollMs = 1;
+constexpr unsigned kCleanupPollMs = 100;
+constexpr size_t kModeTextSize = 256;
+constexpr size_t kCodeTextSize = 33;
+
+enum ShutdownReason {
+  kRunning = 0,
+  kAllReceived = 1,
+  kOutOfMemory = 2,
+  kInactivity = 3,
+  kInterrupted = 5
+};
+
+struct GRABFRAMESDATA {
+  DIMAGE image{};  // receive image: the link's container points here
+  std::atomic<bool> bFinished{false};
+  uint32_t numRequested = 0;
+  std::atomic<uint32_t> numReceived{0};
+  uint32_t lastFrameNumber = 0;  // callback only
+  int callbackId = 1;
+  std::atomic<int> tineErrorCode{0};
+  std::atomic<int> shutdownReason{kRunning};
+  std::atomic<int64_t> lastActivity{0};  // whole seconds, monotonic
+  QVBUNCHOFIMAGES bunch{nullptr, 0};
+  DTYPE* dOutArray = nullptr;
+  const char* tineAddress = nullptr;
+  const char* tinePropertyName = nullptr;
+  // Kept with the record: TINE writes into them until the link is closed.
+  DTYPE dout{};
+  char sBeautifiedTineAddress[kBeautifiedTineAddressSize] = {};
+
+  // The first to finish the grab decides the reason.
+  bool finish(int aiReason) {
+    int expected = kRunning;
+    bool decided = shutdownReason.compare_exchange_strong(expected, aiReason);
+    bFinished.store(true);
+    return decided;
+  }
+};
+
+// Process-wide admission state; see the file comment.
+std::mutex g_callbackGate;
+bool _global_internal_bCallbackAllowed = false;
+bool _global_internal_bCallbackRunning = false;
+std::vector<const GRABFRAMESDATA*> g_admittedGrabs;  // grabs whose links may deliver
+
+// Records and receive buffers of grabs whose link refused to close: TINE may
+// still write into them, so they stay allocated for the life of the process
+// (the list itself is never destroyed, not even at exit).
+std::mutex g_parkedLock;
+auto* const g_parkedGrabs = new std::vector<std::pair<GRABFRAMESDATA*, uint8_t*>>();
+
+// Inactivity is measured on a monotonic clock: a time setting must neither
+// end a grab nor keep it waiting.
+int64_t nowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+const char* boolText(bool abValue) { return abValue ? "true" : "false"; }
+
+unsigned long long pointerValue(const void* apPointer) {
+  return static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(apPointer));
+}
+
+const char* textOrNull(const char* asText) { return asText != nullptr ? asText : "NULL"; }
+
+// The caller's interrupt flag and progress value are shared with another
+// thread of the caller's.
+int readInterrupt(const int* apiInInterrupt) {
+  return __atomic_load_n(apiInInterrupt, __ATOMIC_ACQUIRE);
+}
+
+void storeFraction(double* apdOut, const GRABFRAMESDATA& d) {
+  if (apdOut == nullptr || d.numRequested == 0) return;
+  double fraction = static_cast<double>(d.numReceived.load()) / d.numRequested;
+  __atomic_store(apdOut, &fraction, __ATOMIC_RELEASE);
+}
+
+void admit(const GRABFRAMESDATA* d) {
+  std::lock_guard<std::mutex> lock(g_callbackGate);
+  g_admittedGrabs.push_back(d);
+  _global_internal_bCallbackAllowed = true;
+}
+
+void withdraw(const GRABFRAMESDATA* d) {
+  std::lock_guard<std::mutex> lock(g_callbackGate);
+  g_admittedGrabs.erase(std::remove(g_admittedGrabs.begin(), g_admittedGrabs.end(), d),
+                        g_admittedGrabs.end());
+  _global_internal_bCallbackAllowed = !g_admittedGrabs.empty();
+}
+
+bool callbackRunning() {
+  std::lock_guard<std::mutex> lock(g_callbackGate);
+  return _global_internal_bCallbackRunning;
+}
+
+// 0, or 1 above the range, 2 below it, 3 empty or not a number.
+int parseInt32(const char* asText, int* apiValue) {
+  errno = 0;
+  char* end = nullptr;
+  long long value = std::strtoll(asText, &end, 10);
+  if (end == asText || *end != '\0') return 3;
+  if ((errno == ERANGE && value > 0) || value > INT_MAX) return 1;
+  if ((errno == ERANGE && value < 0) || value < INT_MIN) return 2;
+  *apiValue = static_cast<int>(value);
+  return 0;
+}
+
+void applyRateOverride(int& aiRate) {
+  const char* value = std::getenv(kRateVariable);
+  if (value == nullptr) return;
+  int forced = 0;
+  int code = parseInt32(value, &forced);
+  if (code != 0) {
+    _internal_log(
+        "Warning: qvGrabFrames(Ex,Ex2): Environment variable \"%s=%s\" set. However, conversion of "
+        "\"%s\" from string to int failed (E: %d). No Tine access rate forcing will be performed.",
+        kRateVariable, value, value, code);
+    return;
+  }
+  _internal_log(
+      "Info: qvGrabFrames(Ex,Ex2): Environment variable \"%s=%s\" set. This forces change of TINE "
+      "access rate from '%d' ms to '%d' ms.",
+      kRateVariable, value, aiRate, forced);
+  aiRate = forced;
+}
+
+void applyModeOverride(int& aiMode) {
+  const char* value = std::getenv(kModeVariable);
+  if (value == nullptr) return;
+  int forced = QVV3_INTERNAL_tineDecodeModeStringCMnew(value);
+  if (forced < 0) {
+    _internal_log(
+        "Warning: qvGrabFrames(Ex,Ex2): Environment variable \"%s=%s\" set. However, conversion of "
+        "\"%s\" to integer Tine mode failed (E: %d). No Tine access mode forcing will be "
+        "performed.",
+        kModeVariable, value, value, forced);
+    return;
+  }
+  char sOldTineAccessMode[kModeTextSize];
+  char sNewTineAccessMode[kModeTextSize];
+  size_t length = sizeof sOldTineAccessMode;
+  if (QVV3_INTERNAL_tineModeToString(aiMode, 1, sOldTineAccessMode, &length) < 0)
+    std::strcpy(sOldTineAccessMode, "(error)");
+  length = sizeof sNewTineAccessMode;
+  if (QVV3_INTERNAL_tineModeToString(forced, 1, sNewTineAccessMode, &length) < 0)
+    std::strcpy(sNewTineAccessMode, "(error)");
+  _internal_log(
+      "Info: qvGrabFrames(Ex,Ex2): Environment variable \"%s=%s\" set. This forces change of TINE "
+      "access mode from %d(%s) to %d(%s).",
+      kModeVariable, value, aiMode, sOldTineAccessMode, forced, sNewTineAccessMode);
+  aiMode = forced;
+}
+
+// Stores one delivered frame; runs inside an admitted callback.
+void storeDelivery(GRABFRAMESDATA& d, int aId) {
+  d.lastActivity.store(nowSeconds());
+  DIMAGE tmpImage = d.image;
+  const uint32_t frameNumber = tmpImage.frameHeader.frameNumber;
+  const bool repeat = frameNumber == d.lastFrameNumber && frameNumber != 0;
+  const uint32_t n = d.numReceived.load();
+  if (!repeat && n < d.numRequested) {
+    // TINE never delivers more than the receive buffer holds; a header that
+    // claims otherwise must not make the copy read past it.
+    const int32_t size = tmpImage.frameHeader.appendedFrameSize;
+    if (size < 0 || static_cast<uint32_t>(size) > d.image.frameBufferSize) {
+      _internal_log(
+          "qvGrabFrames(Ex,Ex2): Callback: Warning: frame %u dropped: appendedFrameSize=%d does "
+          "not fit the receive buffer (%u bytes).",
+          frameNumber, size, d.image.frameBufferSize);
+    } else {
+      DIMAGE& slot = d.bunch.imageArray[n];
+      slot = tmpImage;
+      slot.frameBuffer = nullptr;
+      slot.frameBufferSize = 0;
+      if (d.dOutArray != nullptr) {
+        DTYPE& out = d.dOutArray[n];
+        std::memset(&out, 0, sizeof out);
+        out.dFormat = CF_DEFAULT;
+        DTYPE tmp;
+        std::memset(&tmp, 0, sizeof tmp);
+        short status = 0;
+        int code = GetDataFromCallbackId(aId, &tmp, &status);
+        if (code == 0) {
+          out = tmp;
+          // The link's container points into this call's receive record;
+          // the caller's copy points at the stored image instead.
+          out.data.vptr = &slot;
+        } else {
+          _internal_log(
+              "qvGrabFrames(Ex,Ex2): Callback: Warning: GetDataFromCallbackId TINE return code: %d",
+              code);
+        }
+      }
+      // malloc(0) may legitimately return null; an empty frame gets one byte.
+      auto* buffer = static_cast<uint8_t*>(std::malloc(size > 0 ? static_cast<size_t>(size) : 1));
+      if (buffer != nullptr) {
+        if (size > 0) std::memcpy(buffer, d.image.frameBuffer, static_cast<size_t>(size));
+        slot.frameBuffer = buffer;
+        slot.frameBufferSize = static_cast<uint32_t>(size);
+        const uint32_t received = n + 1;
+        d.numReceived.store(received);
+        if (received == d.numRequested) d.finish(kAllReceived);
+      } else {
+        d.finish(kOutOfMemory);
+        _internal_log(
+            "qvGrabFrames(Ex,Ex2): Callback: malloc() failed (%d bytes for %d out of %d frame).",
+            size, static_cast<int>(n + 1), static_cast<int>(d.numRequested));
+      }
+    }
+  } else if (!repeat) {
+    d.finish(kAllReceived);
+  }
+  d.lastFrameNumber = frameNumber;
+}
+
+void logParameterTrace(const char* asPrefix, QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut,
+                       const char* aTineAddress, const char* aTinePropertyName,
+                       unsigned int aNumFrames, int aTineTimeoutMilliseconds, int aTineMode,
+                       int* apiOutError, int* apiOutTineError, int* apiInInterrupt,
+                       double* apdOutPercentageFinished) {
+  _internal_log(
+      "%sqvGrabFramesEx2(QVBUNCHOFIMAGES *aImages, DTYPE *aImagesDOut, const char *aTineAddress, "
+      "const char *aTinePropertyName, unsigned int aNumFrames, int aTineTimeoutMilliseconds, int "
+      "aTineMode, int *apiOutError, int *apiOutTineError, int *apiInInterrupt, double "
+      "*apdOutPercentageFinished)...",
+      asPrefix);
+  _internal_log(
+      "qvGrabFramesEx2(%#llx h, %#llx h, \"%s\", \"%s\", %lu, %d, %xh, %#llx h, %#llxh, %#llx "
+      "h/val=%d, %#llxh)...",
+      pointerValue(aImages), pointerValue(aImagesDOut), textOrNull(aTineAddress),
+      textOrNull(aTinePropertyName), static_cast<unsigned long>(aNumFrames),
+      aTineTimeoutMilliseconds, static_cast<unsigned>(aTineMode), pointerValue(apiOutError),
+      pointerValue(apiOutTineError), pointerValue(apiInInterrupt),
+      apiInInterrupt != nullptr ? readInterrupt(apiInInterrupt) : 0,
+      pointerValue(apdOutPercentageFinished));
+}
+
+void freeSlots(QVBUNCHOFIMAGES& aBunch, uint32_t auiSlots) {
+  if (aBunch.imageArray == nullptr) return;
+  for (uint32_t i = 0; i < auiSlots; ++i) std::free(aBunch.imageArray[i].frameBuffer);
+  std::free(aBunch.imageArray);
+  aBunch.imageArray = nullptr;
+}
+
+// Polls until the callback or the caller ends the grab, or nothing arrives
+// for too long.
+void waitUntilFinished(GRABFRAMESDATA& d, const int* apiInInterrupt, double* apdOutFraction) {
+  while (!d.bFinished.load()) {
+    if (apiInInterrupt != nullptr && readInterrupt(apiInInterrupt) == 1) {
+      d.finish(kInterrupted);
+      break;
+    }
+    storeFraction(apdOutFraction, d);
+    qv::platform::sleepMilliseconds(kPollMs);
+    if (nowSeconds() - d.lastActivity.load() > kInactivityLimitSeconds && d.finish(kInactivity))
+      _internal_log(
+          "qvGrabFrames(Ex,Ex2): Timeout occurred (%lu seconds) (%d of %d frames could be "
+          "received up to then).",
+          static_cast<unsigned long>(kInactivityLimitSeconds),
+          static_cast<int>(d.numReceived.load()), static_cast<int>(d.numRequested));
+  }
+}
+
+// Attaches the link, waits for the end of the grab and closes the link.
+// Returns the grab's error code; aLinkStillOpen tells that TINE may still
+// write into the record's container.
+template <typename Trace>
+int runLink(GRABFRAMESDATA& d, int aiRate, int aiMode, const int* apiInInterrupt,
+            double* apdOutFraction, const Trace& aTrace, int& aLinkId, bool& aLinkStillOpen) {
+  _internal_StartTineIfNotStartedAlready();
+  d.lastActivity.store(nowSeconds());
+  admit(&d);
+  aLinkId = AttachLinkEx2(d.tineAddress, d.tinePropertyName, &d.dout, nullptr, CA_READ, aiRate,
+                          _internal_grabFramesCallback, aiMode, d.callbackId, &d);
+  if (aLinkId < 0) {
+    withdraw(&d);
+    _internal_log("qvGrabFrames(Ex,Ex2): AttachLinkEx2 unsuccessful return code (%d).", aLinkId);
+    aTrace("Parameters passed: ");
+    d.tineErrorCode.store(aLinkId);
+    return -6;
+  }
+  int code = SetSubscriptionRenewalThreshold(aLinkId, 50);
+  if (code != 0) {
+    char tmpStrBuf[kCodeTextSize] = {};
+    _internal_log(
+        "Warning: qvGrabFrames(Ex,Ex2): SetSubscriptionRenewalThreshold failed (tine error code: "
+        "%d(%s)).",
+        code, _internal_tineCodeToString(code, tmpStrBuf, sizeof tmpStrBuf));
+  }
+  waitUntilFinished(d, apiInInterrupt, apdOutFraction);
+  withdraw(&d);
+  code = _internal_TineCloseLink(aLinkId);
+  if (code != 0) {
+    _internal_log("qvGrabFrames(Ex,Ex2): CloseLink(%d) failed (Tine Return Code: %d).", aLinkId,
+                  code);
+    aLinkStillOpen = true;
+  }
+  storeFraction(apdOutFraction, d);
+  switch (d.shutdownReason.load()) {
+    case kOutOfMemory: return -3;
+    case kInactivity: return -2;
+    case kInterrupted: return -7;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+bool _internal_grabCallbackAllowed() {
+  std::lock_guard<std::mutex> lock(g_callbackGate);
+  return _global_internal_bCallbackAllowed;
+}
+
+void _internal_grabFramesCallback(int aId, int aCC, void* aRef) {
+  if (aRef == nullptr) {
+    bool allowed, running;
+    {
+      std::lock_guard<std::mutex> lock(g_callbackGate);
+      allowed = _global_internal_bCallbackAllowed;
+      running = _global_internal_bCallbackRunning;
+    }
+    _internal_log(
+        "qvGrabFrames(Ex,Ex2): Callback: aRef=0x%#llx (NULL)! Do nothing, just exit. (aId=%d "
+        "aCC=%d _global_internal_bCallbackAllowed=%s _global_internal_bCallbackRunning=%s)",
+        pointerValue(aRef), aId, aCC, boolText(allowed), boolText(running));
+    return;
+  }
+  auto* d = static_cast<GRABFRAMESDATA*>(aRef);
+  bool admitted;
+  {
+    std::lock_guard<std::mutex> lock(g_callbackGate);
+    admitted = _global_internal_bCallbackAllowed &&
+               std::find(g_admittedGrabs.begin(), g_admittedGrabs.end(), d) != g_admittedGrabs.end();
+    if (admitted) {
+      if (_global_internal_bCallbackRunning) return;  // dropped, not queued
+      _global_internal_bCallbackRunning = true;
+    }
+  }
+  if (!admitted) {
+    _internal_log(
+        "qvGrabFrames(Ex,Ex2): Callback: _global_internal_bCallbackAllowed == false!! (aId=%d, "
+        "aCC=%d, aRef=0x%#llx)",
+        aId, aCC, pointerValue(aRef));
+    return;
+  }
+  if (!d->bFinished.load() && aId == d->callbackId) {
+    if (aCC == 0) {
+      storeDelivery(*d, aId);
+    } else if (aCC == 516 || aCC == 517) {
+      _internal_log("qvGrabFrames(Ex,Ex2): Callback: Info: TINE return code: %d", aCC);
+      d->tineErrorCode.store(aCC);
+    } else {
+      d->tineErrorCode.store(aCC);
+      _internal_log("qvGrabFrames(Ex,Ex2): Callback: Warning: TINE return code: %d", aCC);
+    }
+  }
+  std::lock_guard<std::mutex> lock(g_callbackGate);
+  _global_internal_bCallbackRunning = false;
+}
+
+extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut,
+                                      const char* aTineAddress, const char* aTinePropertyName,
+                                      unsigned int aNumFrames, int aTineTimeoutMilliseconds,
+                                      int aTineMode, int* apiOutError, int* apiOutTineError,
+                                      int* apiInInterrupt, double* apdOutPercentageFinished) {
+  auto trace = [&](const char* asPrefix) {
+    logParameterTrace(asPrefix, aImages, aImagesDOut, aTineAddress, aTinePropertyName, aNumFrames,
+                      aTineTimeoutMilliseconds, aTineMode, apiOutError, apiOutTineError,
+                      apiInInterrupt, apdOutPercentageFinished);
+  };
+  if (_internal_getLogLevel() > 1) trace("");
+
+  // The record lives on the heap: should the link refuse to close, TINE may
+  // still write into its container and receive buffer, so then it is kept.
+  GRABFRAMESDATA* d = new (std::nothrow) GRABFRAMESDATA();
+  int iErrorCode = 0;
+  int linkId = 0;
+  uint8_t* receiveBuffer = nullptr;
+  bool linkStillOpen = false;
+  int rate = aTineTimeoutMilliseconds;
+  int mode = aTineMode;
+
+  if (d == nullptr) {
+    iErrorCode = apiOutError == nullptr || aImages == nullptr || aNumFrames == 0 ? -1 : -3;
+  } else if (apiOutError == nullptr || aImages == nullptr || aNumFrames == 0) {
+    iErrorCode = -1;
+  } else {
+    d->dOutArray = aImagesDOut;
+    if (aImages->numFrames != 0) {
+      _internal_log(
+          "qvGrabFramesEx2: Warning: aImages->numFrames=%d, but must be zero on input, qvFreeBuch() "
+          "will be performed.",
+          static_cast<int>(aImages->numFrames));
+      qvFreeBunch(aImages);
+    }
+    applyRateOverride(rate);
+    applyModeOverride(mode);
+    if (rate < kRecommendedRateMin || rate > kRecommendedRateMax)
+      _internal_log(
+          "Warning: qvGrabFrames(Ex, Ex2): Parameter aTineTimeoutMilliseconds exceeds recommended "
+          "interval range (300-4000).");
+
+    if (_internal_checkTineAddress(kCaller, aTineAddress, d->sBeautifiedTineAddress,
+                                   sizeof d->sBeautifiedTineAddress, true) != 1 ||
+        !_internal_checkTinePropertyName(kCaller, aTinePropertyName, true)) {
+      trace("Parameters passed: ");
+      iErrorCode = -1;
+    } else {
+      const int size = qvEstimateMaxFrameSizeBytes(d->sBeautifiedTineAddress, aTinePropertyName);
+      receiveBuffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+      d->bunch.imageArray =
+          receiveBuffer != nullptr
+              ? static_cast<DIMAGE*>(std::calloc(aNumFrames, sizeof(DIMAGE)))
+              : nullptr;
+      if (receiveBuffer == nullptr || d->bunch.imageArray == nullptr) {
+        iErrorCode = -3;
+      } else {
+        d->image.frameBufferSize = static_cast<uint32_t>(size);
+        d->image.frameBuffer = receiveBuffer;
+        d->numRequested = aNumFrames;
+        d->callbackId = 1;
+        d->dout.dFormat = CF_IMAGE;
+        d->dout.dArrayLength = static_cast<uint32_t>(size);
+        d->dout.data.vptr = &d->image;
+        d->tineAddress = d->sBeautifiedTineAddress;
+        d->tinePropertyName = aTinePropertyName;
+
+        iErrorCode = runLink(*d, rate, mode, apiInInterrupt, apdOutPercentageFinished, trace,
+                             linkId, linkStillOpen);
+      }
+    }
+  }
+
+  // Clean-up: no callback may be inside the record when it is handed over.
+  while (callbackRunning()) {
+    _internal_log("qvGrabFrames(Ex,Ex2): Cleanup: Waiting for callback to finish!");
+    qv::platform::sleepMilliseconds(kCleanupPollMs);
+  }
+  uint32_t numReceived = 0;
+  int tineErrorCode = 0;
+  int shutdownReason = 0;
+  if (d != nullptr) {
+    numReceived = d->numReceived.load();
+    tineErrorCode = d->tineErrorCode.load();
+    shutdownReason = d->shutdownReason.load();
+    if (numReceived > 0) {
+      d->bunch.numFrames = numReceived;
+      *aImages = d->bunch;
+    } else {
+      freeSlots(d->bunch, aNumFrames);
+    }
+  }
+  if (linkStillOpen) {
+    // TINE may still deliver into the container and the receive buffer.
+    _internal_log(
+        "qvGrabFramesEx2: Warning: link %d could not be closed; its receive buffer (%u bytes) is "
+        "kept.",
+        linkId, d->image.frameBufferSize);
+    std::lock_guard<std::mutex> lock(g_parkedLock);
+    g_parkedGrabs->emplace_back(d, receiveBuffer);
+  } else {
+    std::free(receiveBuffer);
+    delete d;
+  }
+  if (apiOutError != nullptr) *apiOutError = iErrorCode;
+  if (apiOutTineError != nullptr) *apiOutTineError = tineErrorCode;
+  if (_internal_getLogLevel() > 1)
+    _internal_log(
+        "...qvGrabFramesEx2; return value: %d (numRequested=%d inNumFrames=%d) "
+        "d.shutdownReason=%d iErrorCode=%d, iTineErrorCode=%d",
+        static_cast<int>(numReceived), static_cast<int>(aNumFrames), static_cast<int>(aNumFrames),
+        shutdownReason, iErrorCode, tineErrorCode);
+  return static_cast<int>(numReceived);
+}
+
+extern "C" QV_API int qvGrabFramesEx(QVBUNCHOFIMAGES* aImages, const char* aTineAddress,
+                                     const char* aTinePropertyName, unsigned int aNumFrames,
+                                     int aTineTimeoutMilliseconds, int aTineMode, int* apiOutError,
+                                     int* apiOutTineError, int* apiInInterrupt,
+                                     double* apdOutPercentageFinished) {
+  if (_internal_getLogLevel() > 1) _internal_log("qvGrabFramesEx() called.");
+  return qvGrabFramesEx2(aImages, nullptr, aTineAddress, aTinePropertyName, aNumFrames,
+                         aTineTimeoutMilliseconds, aTineMode, apiOutError, apiOutTineError,
+                         apiInInterrupt, apdOutPercentageFinished);
+}
+
+extern "C" QV_API int qvGrabFrames(QVBUNCHOFIMAGES* aImages, const char* aTineAddress,
+                                   const char* aTinePropertyName, unsigned int aNumFrames,
+                                   int aTineTimeoutMilliseconds, int aTineMode) {
+  if (_internal_getLogLevel() > 1) _internal_log("qvGrabFrames() called.");
+  int iError = 0;
+  int received = qvGrabFramesEx(aImages, aTineAddress, aTinePropertyName, aNumFrames,
+                                aTineTimeoutMilliseconds, aTineMode, &iError, nullptr, nullptr,
+                                nullptr);
+  if (aNumFrames > 0 && received == static_cast<int>(aNumFrames)) return 1;
+  qvFreeBunch(aImages);
+  return iError + 1;
+}
