@@ -45,8 +45,7 @@ namespace {
 void addDefaultServer(State& s) {
   Server server;
   server.address = "/SIM/VIDEO/CAM1";
-  Property frame;
-  server.properties[lowerCase("Frame")] = frame;
+  server.properties[lowerCase("Frame")] = Property();
   s.servers[lowerCase(server.address.c_str())] = server;
 }
 
@@ -364,4 +363,5 @@ struct DefaultServerAtLoad {
     addDefaultServer(s);
   }
 } g_defaultServerAtLoad;
+
 }  // namespace
