@@ -18,7 +18,6 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -78,17 +77,19 @@ struct GRABFRAMESDATA {
   }
 };
 
-// Process-wide admission state; see the file comment.
+// Process-wide admission state; see the file comment. Callbacks are allowed
+// exactly while some grab is admitted.
 std::mutex g_callbackGate;
-bool _global_internal_bCallbackAllowed = false;
 bool _global_internal_bCallbackRunning = false;
 std::vector<const GRABFRAMESDATA*> g_admittedGrabs;  // grabs whose links may deliver
+
+bool callbacksAllowedLocked() { return !g_admittedGrabs.empty(); }
 
 // Records and receive buffers of grabs whose link refused to close: TINE may
 // still write into them, so they stay allocated for the life of the process
 // (the list itself is never destroyed, not even at exit).
 std::mutex g_parkedLock;
-auto* const g_parkedGrabs = new std::vector<std::pair<GRABFRAMESDATA*, uint8_t*>>();
+auto* const g_parkedGrabs = new std::vector<GRABFRAMESDATA*>();
 
 // Inactivity is measured on a monotonic clock: a time setting must neither
 // end a grab nor keep it waiting.
@@ -121,14 +122,12 @@ void storeFraction(double* apdOut, const GRABFRAMESDATA& d) {
 void admit(const GRABFRAMESDATA* d) {
   std::lock_guard<std::mutex> lock(g_callbackGate);
   g_admittedGrabs.push_back(d);
-  _global_internal_bCallbackAllowed = true;
 }
 
 void withdraw(const GRABFRAMESDATA* d) {
   std::lock_guard<std::mutex> lock(g_callbackGate);
   g_admittedGrabs.erase(std::remove(g_admittedGrabs.begin(), g_admittedGrabs.end(), d),
                         g_admittedGrabs.end());
-  _global_internal_bCallbackAllowed = !g_admittedGrabs.empty();
 }
 
 bool callbackRunning() {
@@ -351,7 +350,7 @@ int runLink(GRABFRAMESDATA& d, int aiRate, int aiMode, const int* apiInInterrupt
 
 bool _internal_grabCallbackAllowed() {
   std::lock_guard<std::mutex> lock(g_callbackGate);
-  return _global_internal_bCallbackAllowed;
+  return callbacksAllowedLocked();
 }
 
 void _internal_grabFramesCallback(int aId, int aCC, void* aRef) {
@@ -359,7 +358,7 @@ void _internal_grabFramesCallback(int aId, int aCC, void* aRef) {
     bool allowed, running;
     {
       std::lock_guard<std::mutex> lock(g_callbackGate);
-      allowed = _global_internal_bCallbackAllowed;
+      allowed = callbacksAllowedLocked();
       running = _global_internal_bCallbackRunning;
     }
     _internal_log(
@@ -372,8 +371,7 @@ void _internal_grabFramesCallback(int aId, int aCC, void* aRef) {
   bool admitted;
   {
     std::lock_guard<std::mutex> lock(g_callbackGate);
-    admitted = _global_internal_bCallbackAllowed &&
-               std::find(g_admittedGrabs.begin(), g_admittedGrabs.end(), d) != g_admittedGrabs.end();
+    admitted = std::find(g_admittedGrabs.begin(), g_admittedGrabs.end(), d) != g_admittedGrabs.end();
     if (admitted) {
       if (_global_internal_bCallbackRunning) return;  // dropped, not queued
       _global_internal_bCallbackRunning = true;
@@ -415,18 +413,17 @@ extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDO
 
   // The record lives on the heap: should the link refuse to close, TINE may
   // still write into its container and receive buffer, so then it is kept.
-  GRABFRAMESDATA* d = new (std::nothrow) GRABFRAMESDATA();
+  GRABFRAMESDATA* d = nullptr;
   int iErrorCode = 0;
   int linkId = 0;
-  uint8_t* receiveBuffer = nullptr;
   bool linkStillOpen = false;
   int rate = aTineTimeoutMilliseconds;
   int mode = aTineMode;
 
-  if (d == nullptr) {
-    iErrorCode = apiOutError == nullptr || aImages == nullptr || aNumFrames == 0 ? -1 : -3;
-  } else if (apiOutError == nullptr || aImages == nullptr || aNumFrames == 0) {
+  if (apiOutError == nullptr || aImages == nullptr || aNumFrames == 0) {
     iErrorCode = -1;
+  } else if ((d = new (std::nothrow) GRABFRAMESDATA()) == nullptr) {
+    iErrorCode = -3;
   } else {
     d->dOutArray = aImagesDOut;
     if (aImages->numFrames != 0) {
@@ -450,16 +447,15 @@ extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDO
       iErrorCode = -1;
     } else {
       const int size = qvEstimateMaxFrameSizeBytes(d->sBeautifiedTineAddress, aTinePropertyName);
-      receiveBuffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+      d->image.frameBuffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
       d->bunch.imageArray =
-          receiveBuffer != nullptr
+          d->image.frameBuffer != nullptr
               ? static_cast<DIMAGE*>(std::calloc(aNumFrames, sizeof(DIMAGE)))
               : nullptr;
-      if (receiveBuffer == nullptr || d->bunch.imageArray == nullptr) {
+      if (d->bunch.imageArray == nullptr) {
         iErrorCode = -3;
       } else {
         d->image.frameBufferSize = static_cast<uint32_t>(size);
-        d->image.frameBuffer = receiveBuffer;
         d->numRequested = aNumFrames;
         d->callbackId = 1;
         d->dout.dFormat = CF_IMAGE;
@@ -500,9 +496,9 @@ extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDO
         "kept.",
         linkId, d->image.frameBufferSize);
     std::lock_guard<std::mutex> lock(g_parkedLock);
-    g_parkedGrabs->emplace_back(d, receiveBuffer);
-  } else {
-    std::free(receiveBuffer);
+    g_parkedGrabs->push_back(d);
+  } else if (d != nullptr) {
+    std::free(d->image.frameBuffer);
     delete d;
   }
   if (apiOutError != nullptr) *apiOutError = iErrorCode;
