@@ -28,6 +28,7 @@
 #include "tine/link_close.h"
 #include "tine/modes.h"
 #include "tine/tine_api.h"
+#include "tine/trace_text.h"
 
 namespace {
 
@@ -100,12 +101,6 @@ int64_t nowSeconds() {
 }
 
 const char* boolText(bool abValue) { return abValue ? "true" : "false"; }
-
-unsigned long long pointerValue(const void* apPointer) {
-  return static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(apPointer));
-}
-
-const char* textOrNull(const char* asText) { return asText != nullptr ? asText : "NULL"; }
 
 // The caller's interrupt flag and progress value are shared with another
 // thread of the caller's.

@@ -1,4 +1,3 @@
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 
@@ -6,21 +5,17 @@
 #include "platform/platform.h"
 #include "quivox3/quivox3.h"
 #include "runtime/log.h"
+#include "runtime/stopwatch.h"
 #include "tine/address_check.h"
 #include "tine/bringup.h"
 #include "tine/property_info.h"
 #include "tine/tine_api.h"
+#include "tine/trace_text.h"
 
 namespace {
 
 constexpr char kCaller[] = "qvGrabFrame";
 constexpr unsigned kRetryPauseMs = 10;
-
-unsigned long long pointerValue(const void* apPointer) {
-  return static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(apPointer));
-}
-
-const char* textOrNull(const char* asText) { return asText != nullptr ? asText : "NULL"; }
 
 void logParameterTrace(const char* asPrefix, DIMAGE* apInOutImage, DTYPE* apDOut,
                        const char* asTineAddress, const char* asTinePropertyName,
@@ -36,18 +31,6 @@ void logParameterTrace(const char* asPrefix, DIMAGE* apInOutImage, DTYPE* apDOut
                 textOrNull(asTinePropertyName), aiTineTimeoutMilliseconds, aiTineMode,
                 pointerValue(apiOutTineReturnCode));
 }
-
-// Milliseconds since a start, on a clock that no time setting can move.
-class Stopwatch {
- public:
-  double milliseconds() const {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start)
-        .count();
-  }
-
- private:
-  std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
-};
 
 }  // namespace
 
@@ -118,7 +101,7 @@ extern "C" QV_API int qvGrabFrame(DIMAGE* apInOutImage, DTYPE* apDOut, const cha
   dout.dArrayLength = capacity;
   dout.data.vptr = apInOutImage;
   double dTimeStamp = 0.0;
-  Stopwatch sinceStart;
+  qv::Stopwatch sinceStart;
   bool reported = false;
   int lastReported = -1;
   for (;;) {

@@ -1,10 +1,9 @@
 #include "tine/link_close.h"
 
-#include <chrono>
-
 #include "platform/platform.h"
 #include "runtime/log.h"
 #include "runtime/logging.h"
+#include "runtime/stopwatch.h"
 #include "tine/tine_api.h"
 
 namespace {
@@ -12,22 +11,10 @@ namespace {
 constexpr double kCloseGiveUpSeconds = 3.0;
 constexpr unsigned kCloseRetryPauseMs = 100;
 
-// Monotonic, so that a clock step cannot end the retries early or make them
-// run for ever.
-class Stopwatch {
- public:
-  double seconds() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
-  }
-
- private:
-  std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
-};
-
 }  // namespace
 
 int _internal_TineCloseLink(int aTineLinkID) {
-  Stopwatch watch;
+  qv::Stopwatch watch;
   int attempts = 0;
   int code = 0;
   for (;;) {
@@ -50,7 +37,7 @@ int _internal_TineCloseLink(int aTineLinkID) {
 }
 
 int SafeTineCloseLink(int aTineLinkID, CLogging* apLogInstance) {
-  Stopwatch watch;
+  qv::Stopwatch watch;
   int attempts = 0;
   int code = 0;
   for (;;) {
