@@ -59,12 +59,15 @@ void normalizeAllFrames(const VIDINFHDR& aV, const Rect& aR, double adTop) {
   constexpr size_t kTableEntries = size_t{1} << (8 * (kUseTable ? sizeof(Pixel) : 1));
   // Without room for the table the direct path gives the same values.
   std::unique_ptr<Pixel[]> pTable(kUseTable ? new (std::nothrow) Pixel[kTableEntries] : nullptr);
+  const size_t iRectPixels = (aR.x2 - aR.x1 + 1) * (aR.y2 - aR.y1 + 1);
   for (int32_t i = 0; i < aV.numframes; ++i) {
     Pixel* pFrame = qvproc::framePixels<Pixel>(aV, i);
     Pixel maxValue = largestInRect(pFrame, iWidth, aR);
     if (maxValue == 0) maxValue = 1;
     const double dFactor = adTop / static_cast<double>(maxValue);
-    if (pTable) {
+    // A table of maxValue + 1 entries only pays off when the rectangle holds
+    // more pixels than that.
+    if (pTable && iRectPixels > maxValue) {
       scaleRectThroughTable(pFrame, iWidth, aR, maxValue, dFactor, adTop, pTable.get());
     } else {
       scaleRect(pFrame, iWidth, aR, dFactor, adTop);

@@ -137,19 +137,26 @@ TEST(SignificanceMapWide, MatchesThePerPixelRuleOverManyBlocks) {
   EXPECT_EQ(map.frame(0), expected);
 }
 
+// The first frame's brightest pixel exceeds the rectangle's pixel count, the
+// second's does not: the two ways of scaling must agree with the rule.
 TEST(NormalizeWide, SixteenBitRectangleMatchesThePerPixelRule) {
   const size_t w = 150, h = 20;
-  const Frame source = noisyFrame(w * h, 5, 0, 3000, 2999, 50);
-  LegacyRecord r(static_cast<int>(w), static_cast<int>(h), 16, 12, {source});
+  const std::vector<Frame> sources = {noisyFrame(w * h, 5, 0, 3000, 2999, 50),
+                                      noisyFrame(w * h, 9, 0, 900, 899, 50)};
+  LegacyRecord r(static_cast<int>(w), static_cast<int>(h), 16, 12, sources);
   ASSERT_EQ(normalizeframes_rect(r.get(), 140, 18, 3, 2), 0);
-  uint32_t m = 0;
-  for (size_t y = 2; y <= 18; ++y)
-    for (size_t x = 3; x <= 140; ++x) m = std::max(m, source[y * w + x]);
-  const double f = 4095.0 / m;
-  Frame expected = source;
-  for (size_t y = 2; y <= 18; ++y)
-    for (size_t x = 3; x <= 140; ++x) expected[y * w + x] = static_cast<uint32_t>(source[y * w + x] * f);
-  EXPECT_EQ(r.frame(0), expected);
+  for (size_t i = 0; i < sources.size(); ++i) {
+    const Frame& source = sources[i];
+    uint32_t m = 0;
+    for (size_t y = 2; y <= 18; ++y)
+      for (size_t x = 3; x <= 140; ++x) m = std::max(m, source[y * w + x]);
+    const double f = 4095.0 / m;
+    Frame expected = source;
+    for (size_t y = 2; y <= 18; ++y)
+      for (size_t x = 3; x <= 140; ++x)
+        expected[y * w + x] = static_cast<uint32_t>(source[y * w + x] * f);
+    EXPECT_EQ(r.frame(static_cast<int>(i)), expected) << "frame " << i;
+  }
 }
 
 }  // namespace
