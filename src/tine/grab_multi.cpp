@@ -341,6 +341,52 @@ int runLink(GRABFRAMESDATA& d, int aiRate, int aiMode, const int* apiInInterrupt
   }
 }
 
+// Everything between the argument check and the clean-up: empties the
+// target, applies the overrides, checks the address, sizes the buffers and
+// runs the link. Returns the grab's error code.
+template <typename Trace>
+int prepareAndRunLink(GRABFRAMESDATA& d, QVBUNCHOFIMAGES* aImages, const char* aTineAddress,
+                      const char* aTinePropertyName, unsigned int aNumFrames, int aiRate,
+                      int aiMode, const int* apiInInterrupt, double* apdOutFraction,
+                      const Trace& aTrace, int& aLinkId, bool& aLinkStillOpen) {
+  if (aImages->numFrames != 0) {
+    _internal_log(
+        "qvGrabFramesEx2: Warning: aImages->numFrames=%d, but must be zero on input, qvFreeBuch() "
+        "will be performed.",
+        static_cast<int>(aImages->numFrames));
+    qvFreeBunch(aImages);
+  }
+  applyRateOverride(aiRate);
+  applyModeOverride(aiMode);
+  if (aiRate < kRecommendedRateMin || aiRate > kRecommendedRateMax)
+    _internal_log(
+        "Warning: qvGrabFrames(Ex, Ex2): Parameter aTineTimeoutMilliseconds exceeds recommended "
+        "interval range (300-4000).");
+
+  if (_internal_checkTineAddress(kCaller, aTineAddress, d.sBeautifiedTineAddress,
+                                 sizeof d.sBeautifiedTineAddress, true) != 1 ||
+      !_internal_checkTinePropertyName(kCaller, aTinePropertyName, true)) {
+    aTrace("Parameters passed: ");
+    return -1;
+  }
+
+  const int size = qvEstimateMaxFrameSizeBytes(d.sBeautifiedTineAddress, aTinePropertyName);
+  d.image.frameBuffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+  if (d.image.frameBuffer == nullptr) return -3;
+  d.bunch.imageArray = static_cast<DIMAGE*>(std::calloc(aNumFrames, sizeof(DIMAGE)));
+  if (d.bunch.imageArray == nullptr) return -3;
+  d.image.frameBufferSize = static_cast<uint32_t>(size);
+  d.numRequested = aNumFrames;
+  d.callbackId = 1;
+  d.dout.dFormat = CF_IMAGE;
+  d.dout.dArrayLength = static_cast<uint32_t>(size);
+  d.dout.data.vptr = &d.image;
+  d.tineAddress = d.sBeautifiedTineAddress;
+  d.tinePropertyName = aTinePropertyName;
+  return runLink(d, aiRate, aiMode, apiInInterrupt, apdOutFraction, aTrace, aLinkId,
+                 aLinkStillOpen);
+}
+
 }  // namespace
 
 bool _internal_grabCallbackAllowed() {
@@ -412,8 +458,6 @@ extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDO
   int iErrorCode = 0;
   int linkId = 0;
   bool linkStillOpen = false;
-  int rate = aTineTimeoutMilliseconds;
-  int mode = aTineMode;
 
   if (apiOutError == nullptr || aImages == nullptr || aNumFrames == 0) {
     iErrorCode = -1;
@@ -421,48 +465,9 @@ extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDO
     iErrorCode = -3;
   } else {
     d->dOutArray = aImagesDOut;
-    if (aImages->numFrames != 0) {
-      _internal_log(
-          "qvGrabFramesEx2: Warning: aImages->numFrames=%d, but must be zero on input, qvFreeBuch() "
-          "will be performed.",
-          static_cast<int>(aImages->numFrames));
-      qvFreeBunch(aImages);
-    }
-    applyRateOverride(rate);
-    applyModeOverride(mode);
-    if (rate < kRecommendedRateMin || rate > kRecommendedRateMax)
-      _internal_log(
-          "Warning: qvGrabFrames(Ex, Ex2): Parameter aTineTimeoutMilliseconds exceeds recommended "
-          "interval range (300-4000).");
-
-    if (_internal_checkTineAddress(kCaller, aTineAddress, d->sBeautifiedTineAddress,
-                                   sizeof d->sBeautifiedTineAddress, true) != 1 ||
-        !_internal_checkTinePropertyName(kCaller, aTinePropertyName, true)) {
-      trace("Parameters passed: ");
-      iErrorCode = -1;
-    } else {
-      const int size = qvEstimateMaxFrameSizeBytes(d->sBeautifiedTineAddress, aTinePropertyName);
-      d->image.frameBuffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
-      d->bunch.imageArray =
-          d->image.frameBuffer != nullptr
-              ? static_cast<DIMAGE*>(std::calloc(aNumFrames, sizeof(DIMAGE)))
-              : nullptr;
-      if (d->bunch.imageArray == nullptr) {
-        iErrorCode = -3;
-      } else {
-        d->image.frameBufferSize = static_cast<uint32_t>(size);
-        d->numRequested = aNumFrames;
-        d->callbackId = 1;
-        d->dout.dFormat = CF_IMAGE;
-        d->dout.dArrayLength = static_cast<uint32_t>(size);
-        d->dout.data.vptr = &d->image;
-        d->tineAddress = d->sBeautifiedTineAddress;
-        d->tinePropertyName = aTinePropertyName;
-
-        iErrorCode = runLink(*d, rate, mode, apiInInterrupt, apdOutPercentageFinished, trace,
-                             linkId, linkStillOpen);
-      }
-    }
+    iErrorCode = prepareAndRunLink(*d, aImages, aTineAddress, aTinePropertyName, aNumFrames,
+                                   aTineTimeoutMilliseconds, aTineMode, apiInInterrupt,
+                                   apdOutPercentageFinished, trace, linkId, linkStillOpen);
   }
 
   // Clean-up: no callback may be inside the record when it is handed over.
