@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "quivox3/quivox3.h"
 
@@ -57,6 +58,25 @@ bool _internal_isIMC2File(const char* asFilePath);
 bool _internal_isIMCFile(const char* asFilePath);
 bool _internal_isIMMFile(const char* asFilePath);
 bool _internal_isBKGFile(const char* asFilePath);
+
+// Code and text of the failure that ended a read or a write.
+class CIMC2Outcome {
+ public:
+  int code() const { return m_iCode; }
+  const std::string& message() const { return m_sMessage; }
+
+ protected:
+  // Records the failure; false, so that a step can return it directly.
+  bool fail(int aiCode, std::string sMessage) {
+    m_iCode = aiCode;
+    m_sMessage = std::move(sMessage);
+    return false;
+  }
+
+ private:
+  int m_iCode = 0;
+  std::string m_sMessage;
+};
 
 // "File \"<name>\"", the start of every file message.
 inline std::string imc2FileQuote(const char* asFilePath) {

@@ -63,6 +63,22 @@ bool hasLeadingMinus(const char* asText) {
   return *p == '-';
 }
 
+// The key table both validations check against: rows present.
+bool isUsableKeyTable(const METADATA_KEY_DEFINITION* apTable, uint32_t aiRows, char* asOutMessage,
+                      size_t aiMessageSize) {
+  if (aiRows == 0) {
+    setMessage(asOutMessage, aiMessageSize,
+               "Parameter error (aiNumMetadataSetsToValidateAgainst<=0).");
+    return false;
+  }
+  if (apTable == nullptr) {
+    setMessage(asOutMessage, aiMessageSize,
+               "Parameter error (apInOutMetadataSetsToValidateAgainst is NULL).");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool metadataKeyEquals(const char* asA, const char* asB) {
@@ -182,14 +198,8 @@ bool _internal_validate_metadata_set(const char* asKeySingleMetaData,
                "Parameter error (asValueSingleMetaData must not be NULL).");
     return false;
   }
-  if (aiNumMetadataSetsToValidateAgainst == 0) {
-    setMessage(asOutMessage, aiMessageSize,
-               "Parameter error (aiNumMetadataSetsToValidateAgainst<=0).");
-    return false;
-  }
-  if (apInOutMetadataSetsToValidateAgainst == nullptr) {
-    setMessage(asOutMessage, aiMessageSize,
-               "Parameter error (apInOutMetadataSetsToValidateAgainst is NULL).");
+  if (!isUsableKeyTable(apInOutMetadataSetsToValidateAgainst, aiNumMetadataSetsToValidateAgainst,
+                        asOutMessage, aiMessageSize)) {
     return false;
   }
 
@@ -245,14 +255,8 @@ bool _internal_validate_metadata_keyvalue(
                "Parameter error (asKeyValueSingleMetaData must not be NULL).");
     return false;
   }
-  if (aiNumMetadataSetsToValidateAgainst == 0) {
-    setMessage(asOutMessage, aiMessageSize,
-               "Parameter error (aiNumMetadataSetsToValidateAgainst<=0).");
-    return false;
-  }
-  if (apInOutMetadataSetsToValidateAgainst == nullptr) {
-    setMessage(asOutMessage, aiMessageSize,
-               "Parameter error (apInOutMetadataSetsToValidateAgainst is NULL).");
+  if (!isUsableKeyTable(apInOutMetadataSetsToValidateAgainst, aiNumMetadataSetsToValidateAgainst,
+                        asOutMessage, aiMessageSize)) {
     return false;
   }
   const size_t iLength = strnlen(asKeyValueSingleMetaData, kMetadataKeyValueBytes);

@@ -4,22 +4,28 @@
 #include <cstring>
 #include <vector>
 
-#include "imc2/fileio.h"
 #include "imc2/imc2.h"
 #include "imc2/metadata.h"
+#include "platform/files.h"
 
 namespace {
 
-UniqueFile openForProbe(const char* asFilePath) {
-  if (asFilePath == nullptr || asFilePath[0] == '\0') return UniqueFile();
-  return UniqueFile(fopen(asFilePath, "rb"));
+using qv::platform::FilePtr;
+using qv::platform::fileSize;
+using qv::platform::readValue;
+using qv::platform::seekTo64;
+using qv::platform::tell64;
+
+FilePtr openForProbe(const char* asFilePath) {
+  if (asFilePath == nullptr || asFilePath[0] == '\0') return FilePtr();
+  return qv::platform::openForReading(asFilePath);
 }
 
 // Reads one record and validates its text (at most 249 characters) against
 // a working key table.
 bool probeRecord(FILE* apFile, METADATA_KEY_DEFINITION* apTable, uint32_t aiRows,
                  METADATA_IN_FILE_SINGLE_ENTRY& aRecord) {
-  if (fread(&aRecord, sizeof aRecord, 1, apFile) != 1) return false;
+  if (!readValue(apFile, aRecord)) return false;
   if (aRecord.n != 10 || aRecord.r != 13) return false;
   aRecord.keyValue[kMetadataMaxTextLength] = '\0';
   return _internal_validate_metadata_keyvalue(aRecord.keyValue, apTable, aiRows, nullptr, 0);
@@ -53,7 +59,7 @@ bool readLegacyFrameHeader(FILE* apFile, LegacyFrameHeader& aHeader, int64_t& ai
       aHeader.ebitpp > 16) {
     return false;
   }
-  return tell64(apFile) == 8 && fileSize64(apFile, aiFileSize);
+  return tell64(apFile) == 8 && fileSize(apFile, aiFileSize);
 }
 
 uint64_t legacyPixelBytes(const LegacyFrameHeader& aHeader) {
@@ -63,11 +69,11 @@ uint64_t legacyPixelBytes(const LegacyFrameHeader& aHeader) {
 }  // namespace
 
 bool _internal_isIMC2File(const char* asFilePath) {
-  UniqueFile file = openForProbe(asFilePath);
+  FilePtr file = openForProbe(asFilePath);
   if (!file) return false;
   FILE* f = file.get();
   int64_t iFileSize = 0;
-  if (!fileSize64(f, iFileSize)) return false;
+  if (!fileSize(f, iFileSize)) return false;
 
   uint32_t uiMagic1 = 1, uiMagic2 = 0, G = 0;
   if (!readValue(f, uiMagic1) || uiMagic1 != 0) return false;
@@ -113,7 +119,7 @@ bool _internal_isIMC2File(const char* asFilePath) {
 }
 
 bool _internal_isIMCFile(const char* asFilePath) {
-  UniqueFile file = openForProbe(asFilePath);
+  FilePtr file = openForProbe(asFilePath);
   if (!file) return false;
   FILE* f = file.get();
   uint32_t w = 0, h = 0, numImg = 0;
@@ -129,7 +135,7 @@ bool _internal_isIMCFile(const char* asFilePath) {
   const uint32_t iImageSizeInBytes = w * h * bipp / 8;
 
   int64_t iFileSize = 0;
-  if (tell64(f) != 16 || !fileSize64(f, iFileSize)) return false;
+  if (tell64(f) != 16 || !fileSize(f, iFileSize)) return false;
   int64_t iFileSizeMissing = iFileSize - 16;
   for (uint32_t i = 0; i < numImg; ++i) {
     double dScale = 0;
@@ -145,7 +151,7 @@ bool _internal_isIMCFile(const char* asFilePath) {
 }
 
 bool _internal_isIMMFile(const char* asFilePath) {
-  UniqueFile file = openForProbe(asFilePath);
+  FilePtr file = openForProbe(asFilePath);
   if (!file) return false;
   LegacyFrameHeader header;
   int64_t iFileSize = 0;
@@ -160,7 +166,7 @@ bool _internal_isIMMFile(const char* asFilePath) {
 }
 
 bool _internal_isBKGFile(const char* asFilePath) {
-  UniqueFile file = openForProbe(asFilePath);
+  FilePtr file = openForProbe(asFilePath);
   if (!file) return false;
   LegacyFrameHeader header;
   int64_t iFileSize = 0;

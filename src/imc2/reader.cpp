@@ -10,10 +10,10 @@
 #include <string>
 
 #include "image/image.h"
-#include "imc2/fileio.h"
 #include "imc2/imc2.h"
 #include "imc2/metadata.h"
 #include "legacy/legacy.h"
+#include "platform/files.h"
 #include "runtime/timetext.h"
 
 namespace {
@@ -26,11 +26,11 @@ constexpr uint64_t kMinImageBlockBytes =
 // Deflate cannot expand one stream byte into more than 1032 bytes.
 constexpr uint64_t kMaxDeflateExpansion = 1032;
 
-struct FreeDeleter {
-  void operator()(void* p) const { free(p); }
-};
-template <typename T>
-using MallocPtr = std::unique_ptr<T, FreeDeleter>;
+using qv::platform::FilePtr;
+using qv::platform::MallocBuffer;
+using qv::platform::MallocPtr;
+using qv::platform::readValue;
+using qv::platform::tell64;
 
 // The images read so far; released with qvFreeBunch unless handed over.
 class CLocalBunch {
@@ -46,7 +46,7 @@ class CLocalBunch {
   QVBUNCHOFIMAGES m_bunch;
 };
 
-class CIMC2Reader {
+class CIMC2Reader : public CIMC2Outcome {
  public:
   CIMC2Reader(const char* asFilePath, int* apiInInterrupt, double* apdOutPercentageFinished)
       : m_sFilePath(asFilePath),
@@ -70,15 +70,7 @@ class CIMC2Reader {
     return true;
   }
 
-  int code() const { return m_iCode; }
-  const std::string& message() const { return m_sMessage; }
-
  private:
-  bool fail(int aiCode, std::string sMessage) {
-    m_iCode = aiCode;
-    m_sMessage = std::move(sMessage);
-    return false;
-  }
   std::string quoted() const { return imc2FileQuote(m_sFilePath); }
   std::string ofImage(uint32_t i) const { return std::to_string(i) + " of " + std::to_string(m_n); }
 
@@ -129,8 +121,8 @@ class CIMC2Reader {
   }
 
   bool openFile() {
-    m_file.reset(fopen(m_sFilePath, "rb"));
-    if (!m_file || !fileSize64(m_file.get(), m_iFileSize)) {
+    m_file = qv::platform::openForReading(m_sFilePath);
+    if (!m_file || !qv::platform::fileSize(m_file.get(), m_iFileSize)) {
       m_file.reset();
       return fail(kReadOpenFailed, quoted() + " could not be opened for reading.");
     }
@@ -199,8 +191,9 @@ class CIMC2Reader {
     t.sourceHeader.versionTag = 1;
     t.sourceHeader.totalLength = QV_HDR_IMAGE_SIZE;
     int64_t iModified = 0;
-    t.sourceHeader.timestampSeconds =
-        fileModificationTime(m_sFilePath, iModified) ? static_cast<uint32_t>(iModified) : 0;
+    t.sourceHeader.timestampSeconds = qv::platform::fileModificationTime(m_sFilePath, iModified)
+                                          ? static_cast<uint32_t>(iModified)
+                                          : 0;
     t.sourceHeader.timestampMicroseconds = 0;
     _internal_shortenPath(m_sFilePath, t.sourceHeader.cameraPortName,
                           sizeof t.sourceHeader.cameraPortName);
@@ -625,7 +618,7 @@ class CIMC2Reader {
       if (clen > m_iStreamCapacity) {
         m_pStream.reset();
         m_iStreamCapacity = 0;
-        m_pStream.reset(static_cast<uint8_t*>(malloc(static_cast<size_t>(clen))));
+        m_pStream = qv::platform::allocateBytes(clen);
         if (!m_pStream) {
           return fail(kReadNoMemory, std::string("Memory allocation error while loading file \"") +
                                          m_sFilePath + "\": len_compressed(" +
@@ -659,16 +652,14 @@ class CIMC2Reader {
   double* m_pdProgress;
   MallocPtr<METADATA_KEY_DEFINITION> m_pGlobalKeys;
   MallocPtr<METADATA_KEY_DEFINITION> m_pImageKeys;
-  UniqueFile m_file;
+  FilePtr m_file;
   int64_t m_iFileSize = 0;
   uint32_t m_uiGlobalRecords = 0;
   uint32_t m_n = 0;  // num_images_in_file
   DIMAGE m_template;
   CLocalBunch m_images;
-  MallocPtr<uint8_t> m_pStream;
+  MallocBuffer m_pStream;
   uint64_t m_iStreamCapacity = 0;
-  int m_iCode = 0;
-  std::string m_sMessage;
 };
 
 }  // namespace

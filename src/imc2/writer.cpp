@@ -5,15 +5,13 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <string>
 
 #include "image/image.h"
 #include "imc2/imc2.h"
 #include "imc2/metadata.h"
+#include "platform/files.h"
 #include "runtime/timetext.h"
 
 namespace {
@@ -22,59 +20,10 @@ namespace {
 // system call; frames bypass it.
 constexpr size_t kWriteBufferBytes = 64 * 1024;
 
-struct FreeDeleter {
-  void operator()(void* p) const { free(p); }
-};
+using qv::platform::MallocBuffer;
+using qv::platform::OutputFile;
 
-// The file being written; deleted again unless it was completed and closed.
-class CPartialFile {
- public:
-  CPartialFile() = default;
-  ~CPartialFile() { discard(); }
-  CPartialFile(const CPartialFile&) = delete;
-  CPartialFile& operator=(const CPartialFile&) = delete;
-
-  // Creates the file; never opens one that exists. errno tells why not.
-  bool create(const char* asPath) {
-    m_pFile = fopen(asPath, "wbx");
-    if (m_pFile == nullptr) return false;
-    m_sPath = asPath;
-    // The stream must be given the buffer itself; without one the size is ignored.
-    m_pBuffer.reset(new (std::nothrow) char[kWriteBufferBytes]);
-    if (m_pBuffer) setvbuf(m_pFile, m_pBuffer.get(), _IOFBF, kWriteBufferBytes);
-    return true;
-  }
-  FILE* get() const { return m_pFile; }
-
-  // Closes the file; the flush of the last bytes may fail, and then the
-  // file is incomplete and is deleted.
-  bool closeCompleted() {
-    FILE* pFile = m_pFile;
-    m_pFile = nullptr;
-    if (fclose(pFile) != 0) {
-      remove(m_sPath.c_str());
-      m_sPath.clear();
-      return false;
-    }
-    m_sPath.clear();
-    return true;
-  }
-
-  void discard() {
-    if (m_pFile == nullptr) return;
-    fclose(m_pFile);
-    m_pFile = nullptr;
-    remove(m_sPath.c_str());
-    m_sPath.clear();
-  }
-
- private:
-  std::unique_ptr<char[]> m_pBuffer;  // declared first: outlives the stream
-  FILE* m_pFile = nullptr;
-  std::string m_sPath;
-};
-
-class CIMC2Writer {
+class CIMC2Writer : public CIMC2Outcome {
  public:
   CIMC2Writer(QVBUNCHOFIMAGES* apImages, const char* asFilePath, int* apiInInterrupt,
               double* apdOutPercentageFinished)
@@ -93,20 +42,17 @@ class CIMC2Writer {
       imc2SetProgress(m_pdProgress, 0.09 + (static_cast<double>(i) / n) * 0.91);
       if (imc2InterruptRequested(m_piInterrupt)) return failInterrupted();
     }
-    if (!m_file.closeCompleted()) {
+    if (!m_file.commit()) {
       return fail(kWriteIoError, quoted() + " write error (closing the file).");
     }
     imc2SetProgress(m_pdProgress, 1.0);
     return true;
   }
 
-  int code() const { return m_iCode; }
-  const std::string& message() const { return m_sMessage; }
-
  private:
+  // A failed write leaves no file behind.
   bool fail(int aiCode, std::string sMessage) {
-    m_iCode = aiCode;
-    m_sMessage = std::move(sMessage);
+    CIMC2Outcome::fail(aiCode, std::move(sMessage));
     m_file.discard();
     return false;
   }
@@ -160,14 +106,12 @@ class CIMC2Writer {
 
   // Exclusive creation: an existing file, readable or not, is never replaced.
   bool createFile() {
-    if (m_file.create(m_sFilePath)) return true;
+    if (m_file.create(m_sFilePath, OutputFile::Mode::kExclusive, kWriteBufferBytes)) return true;
     if (errno == EEXIST) return fail(kWriteFileExists, saveError() + "File already exists.");
     return fail(kWriteCreateFailed, saveError() + "File could not be opened for writing.");
   }
 
-  bool writeBytes(const void* apData, size_t aiSize) {
-    return fwrite(apData, 1, aiSize, m_file.get()) == aiSize;
-  }
+  bool writeBytes(const void* apData, size_t aiSize) { return m_file.write(apData, aiSize); }
   template <typename T>
   bool writeValue(T aValue) {
     return writeBytes(&aValue, sizeof aValue);
@@ -311,7 +255,7 @@ class CIMC2Writer {
       // One buffer serves all frames; it grows only for a larger frame.
       m_pCompressBuffer.reset();
       m_iCompressCapacity = 0;
-      m_pCompressBuffer.reset(static_cast<uint8_t*>(malloc(ulBound)));
+      m_pCompressBuffer = qv::platform::allocateBytes(ulBound);
       if (!m_pCompressBuffer) {
         return fail(kWriteNoCompressMemory,
                     saveError() + "Error allocating temporary memory for compressed image #" +
@@ -440,16 +384,14 @@ class CIMC2Writer {
   const char* m_sFilePath;
   int* m_piInterrupt;
   double* m_pdProgress;
-  CPartialFile m_file;
-  std::unique_ptr<uint8_t, FreeDeleter> m_pCompressBuffer;
+  OutputFile m_file;
+  MallocBuffer m_pCompressBuffer;
   uLong m_iCompressCapacity = 0;
   char m_sCameraPortName[65] = {};
   bool m_bWritePortName = false;
   bool m_bWritePortId = false;
   uint32_t m_uiWidth = 0;
   uint32_t m_uiHeight = 0;
-  int m_iCode = 0;
-  std::string m_sMessage;
 };
 
 }  // namespace

@@ -54,7 +54,7 @@ int readBkg(const char* asName, VIDINFHDR* apV, bool bAllFrames) {
   uint64_t uiFrameBytes = 0, uiFileSize = 0;
   int iResult = readFirstHeader(file.get(), first, uiFrameBytes, uiFileSize);
   if (iResult != kReadOk) return iResult;
-  if (fseeko(file.get(), 0, SEEK_SET) != 0) return kReadShort;
+  if (!seekTo64(file.get(), 0, SEEK_SET)) return kReadShort;
 
   const uint64_t uiRecordBytes = kFrameHeaderBytes + uiFrameBytes;
   uint64_t uiCount = 1;

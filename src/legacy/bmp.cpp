@@ -86,7 +86,7 @@ int readPaletteGrey(FILE* f, const BmpInfo& info, uint8_t* grey) {
   }
   const uint32_t uiUsed =
       info.clrUsed == 0 || info.clrUsed > kPaletteEntries ? kPaletteEntries : info.clrUsed;
-  if (fseeko(f, static_cast<off_t>(kFileHeaderBytes) + info.size, SEEK_SET) != 0 ||
+  if (!seekTo64(f, static_cast<int64_t>(kFileHeaderBytes) + info.size, SEEK_SET) ||
       !readExact(f, palette, 4 * static_cast<size_t>(uiUsed)))
     return kReadShort;
   for (size_t k = 0; k < kPaletteEntries; ++k)
@@ -121,7 +121,7 @@ int readBmp(const char* asName, VIDINFHDR* apV, int iKeepIndices) {
   if (info.width < 1 || info.height == 0) return kReadBadContent;
 
   uint64_t uiFileSize = 0;
-  if (!fileSize(file.get(), uiFileSize) || fseeko(file.get(), info.offBits, SEEK_SET) != 0)
+  if (!fileSize(file.get(), uiFileSize) || !seekTo64(file.get(), info.offBits, SEEK_SET))
     return kReadShort;
   checkpoint(4);
   // The stored size is trusted for an allocation only when the file holds it.

@@ -1,6 +1,5 @@
 // Conversion between the two sequence models: a bunch of DIMAGE records and
 // the legacy VIDINFHDR record with one geometry and raw frame buffers.
-#include <sys/stat.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -220,8 +219,9 @@ DIMAGE makeTemplate(const char* asFile, const VIDINFHDR& v) {
   s.versionTag = 1;
   s.totalLength = QV_HDR_IMAGE_SIZE;
   if (asFile != nullptr) {
-    struct stat st;
-    if (stat(asFile, &st) == 0) s.timestampSeconds = static_cast<uint32_t>(st.st_mtime);
+    int64_t iModified = 0;
+    if (qv::platform::fileModificationTime(asFile, iModified))
+      s.timestampSeconds = static_cast<uint32_t>(iModified);
     _internal_shortenPath(asFile, s.cameraPortName, sizeof s.cameraPortName);
   }
   FRAMEHEADER& f = t.frameHeader;

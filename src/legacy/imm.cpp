@@ -23,7 +23,7 @@ int readImm(const char* asName, VIDINFHDR* apV, int* apiUserBreak, double* apdPr
   if (uiFrameBytes == 0 || uiFrameBytes > UINT32_MAX) return kReadBadContent;
 
   uint64_t uiFileSize = 0;
-  if (!fileSize(file.get(), uiFileSize) || fseeko(file.get(), 0, SEEK_SET) != 0) return kReadShort;
+  if (!fileSize(file.get(), uiFileSize) || !seekTo64(file.get(), 0, SEEK_SET)) return kReadShort;
   const uint64_t uiRecordBytes = kFrameHeaderBytes + uiFrameBytes + kScaleBytes;
   const uint64_t uiCount = uiFileSize / uiRecordBytes;  // a trailing partial record is ignored
   if (uiCount == 0 || uiCount > INT32_MAX) return kReadBadContent;

@@ -1,16 +1,14 @@
-// Helpers shared by the legacy readers and writers: owned files, a written
-// file that disappears unless it was completed, little-endian field coding,
-// the record's frame arrays while they are being built, and the 8-byte frame
-// header of IMM and BKG files.
+// Helpers shared by the legacy readers and writers: little-endian field
+// coding, the record's frame arrays while they are being built, and the
+// 8-byte frame header of IMM and BKG files.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <string>
 
+#include "platform/files.h"
 #include "quivox3/quivox3.h"
 
 namespace qv::legacy {
@@ -46,68 +44,15 @@ enum WriterCode {
   kWriteBmpNot8Bit = -10,
 };
 
-struct FileCloser {
-  void operator()(FILE* f) const {
-    if (f != nullptr) std::fclose(f);
-  }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-// Byte mode: no newline translation on any platform.
-inline FilePtr openForReading(const char* asName) {
-  return FilePtr(asName != nullptr ? std::fopen(asName, "rb") : nullptr);
-}
-
-inline bool readExact(FILE* f, void* apBuffer, size_t uiBytes) {
-  return std::fread(apBuffer, 1, uiBytes, f) == uiBytes;
-}
-
-// Size of the open file; the position is put back to where it was.
-inline bool fileSize(FILE* f, uint64_t& uiSize) {
-  const off_t iHere = ftello(f);
-  if (iHere < 0 || fseeko(f, 0, SEEK_END) != 0) return false;
-  const off_t iEnd = ftello(f);
-  if (iEnd < 0 || fseeko(f, iHere, SEEK_SET) != 0) return false;
-  uiSize = static_cast<uint64_t>(iEnd);
-  return true;
-}
-
-// A file being written: unless commit() succeeds, the destructor closes and
-// deletes it, so no error path or user break can leave a partial file.
-class OutputFile {
- public:
-  explicit OutputFile(const char* asName)
-      : m_sName(asName != nullptr ? asName : ""),
-        m_pFile(asName != nullptr ? std::fopen(asName, "wb") : nullptr) {}
-  ~OutputFile() {
-    if (m_pFile != nullptr) {
-      std::fclose(m_pFile);
-      std::remove(m_sName.c_str());
-    }
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-
-  bool isOpen() const { return m_pFile != nullptr; }
-  bool write(const void* apData, size_t uiBytes) {
-    return std::fwrite(apData, 1, uiBytes, m_pFile) == uiBytes;
-  }
-  // Closing flushes the last buffered bytes: a failure there is a write error
-  // and the file is deleted as well.
-  bool commit() {
-    FILE* f = m_pFile;
-    m_pFile = nullptr;
-    if (std::fclose(f) != 0) {
-      std::remove(m_sName.c_str());
-      return false;
-    }
-    return true;
-  }
-
- private:
-  std::string m_sName;
-  FILE* m_pFile;
-};
+// The shared file and buffer helpers, under the names the legacy code uses.
+using qv::platform::allocateBytes;
+using qv::platform::fileSize;
+using qv::platform::FilePtr;
+using qv::platform::MallocBuffer;
+using qv::platform::openForReading;
+using qv::platform::OutputFile;
+using qv::platform::readExact;
+using qv::platform::seekTo64;
 
 // Little-endian field coding, independent of the host's byte order.
 inline uint16_t getU16(const uint8_t* p) {
@@ -193,16 +138,6 @@ class FrameArrays {
   double* m_pdScales = nullptr;
   size_t m_uiCount = 0;
 };
-
-struct MallocFree {
-  void operator()(void* p) const { std::free(p); }
-};
-using MallocBuffer = std::unique_ptr<uint8_t[], MallocFree>;
-
-inline MallocBuffer allocateBytes(uint64_t uiBytes) {
-  if (uiBytes > SIZE_MAX) return MallocBuffer();
-  return MallocBuffer(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(uiBytes))));
-}
 
 // The 8-byte frame header of IMM and BKG files, decoded: only the low bytes of
 // the two bit counts count, and 0 stands for 8.

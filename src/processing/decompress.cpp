@@ -2,9 +2,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "image/image.h"
+#include "platform/files.h"
 #include "processing/jpeg_decode.h"
 #include "quivox3/quivox3.h"
 
@@ -17,10 +17,8 @@ constexpr int kDecodeFailed = -2;
 constexpr int kNullArgument = -3;
 constexpr int kFrameBufferTooSmall = -4;
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using MallocBuffer = std::unique_ptr<unsigned char, FreeDeleter>;
+using qv::platform::allocateBytes;
+using qv::platform::MallocBuffer;
 
 // The raw size the header promises, or 0 when the header describes no frame
 // a valid image can carry: nothing above MAX_TRANSPORT_SIZE, which also keeps
@@ -61,7 +59,7 @@ extern "C" QV_API int qvDecompressImage(DIMAGE* apOutImage, DIMAGE* apInImage) {
 
   const size_t iSize = decodedFrameSize(in);
   if (iSize == 0 || !holdsJpegStream(in)) return kDecodeFailed;
-  MallocBuffer pPixels(static_cast<unsigned char*>(std::malloc(iSize)));
+  MallocBuffer pPixels = allocateBytes(iSize);
   if (!pPixels) return kOutOfMemory;
 
   const JpegExpectedShape shape = expectedShape(in);
@@ -90,7 +88,7 @@ extern "C" QV_API int qvDecompressImageInPlace(DIMAGE* apImage) {
   const size_t iSize = decodedFrameSize(img);
   if (iSize == 0 || !holdsJpegStream(img)) return kDecodeFailed;
   const size_t iJpegLength = static_cast<size_t>(img.frameHeader.appendedFrameSize);
-  MallocBuffer pJpeg(static_cast<unsigned char*>(std::malloc(iJpegLength)));
+  MallocBuffer pJpeg = allocateBytes(iJpegLength);
   if (!pJpeg) return kOutOfMemory;
   if (img.frameBufferSize < iSize) return kFrameBufferTooSmall;
 

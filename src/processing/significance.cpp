@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 
+#include "platform/files.h"
 #include "processing/legacy_frames.h"
 #include "quivox3/quivox3.h"
 
@@ -19,11 +19,7 @@ constexpr int kGeometryDiffers = -5;
 constexpr int kOutOfMemory = -6;
 constexpr int kUnsupportedDepth = -7;
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-template <typename T>
-using MallocPtr = std::unique_ptr<T, FreeDeleter>;
+using qv::platform::MallocPtr;
 
 template <typename T>
 MallocPtr<T> mallocArray(size_t aiCount) {

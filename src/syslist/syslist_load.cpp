@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <new>
 #include <string>
 #include <unordered_map>
 
+#include "platform/files.h"
 #include "runtime/logging.h"
 #include "syslist/syslist.h"
 
@@ -25,13 +25,8 @@ constexpr long long kMaxFileBytes = 16LL * 1024 * 1024;
 // enough would exhaust the stack. Real files are five levels deep.
 constexpr int kMaxNestingDepth = 200;
 
-struct FileCloser {
-  void operator()(FILE* apFile) const { std::fclose(apFile); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
 bool readWholeFile(const char* asPath, std::string& asText) {
-  FilePtr file(std::fopen(asPath, "rb"));
+  const qv::platform::FilePtr file = qv::platform::openForReading(asPath);
   if (!file) return false;
   struct stat info {};
   if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return false;

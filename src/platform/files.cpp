@@ -1,0 +1,81 @@
+#include "platform/files.h"
+
+#include <sys/stat.h>
+
+#include <new>
+
+namespace qv::platform {
+
+bool seekTo64(FILE* apFile, int64_t aiOffset, int aiWhence) {
+#if defined(_WIN32)
+  return _fseeki64(apFile, aiOffset, aiWhence) == 0;
+#else
+  return fseeko(apFile, static_cast<off_t>(aiOffset), aiWhence) == 0;
+#endif
+}
+
+int64_t tell64(FILE* apFile) {
+#if defined(_WIN32)
+  return _ftelli64(apFile);
+#else
+  return static_cast<int64_t>(ftello(apFile));
+#endif
+}
+
+bool fileSize(FILE* apFile, int64_t& aiSize) {
+  const int64_t iPosition = tell64(apFile);
+  if (iPosition < 0 || !seekTo64(apFile, 0, SEEK_END)) return false;
+  const int64_t iEnd = tell64(apFile);
+  if (iEnd < 0 || !seekTo64(apFile, iPosition, SEEK_SET)) return false;
+  aiSize = iEnd;
+  return true;
+}
+
+bool fileSize(FILE* apFile, uint64_t& auiSize) {
+  int64_t iSize = 0;
+  if (!fileSize(apFile, iSize)) return false;
+  auiSize = static_cast<uint64_t>(iSize);
+  return true;
+}
+
+bool fileModificationTime(const char* asPath, int64_t& aiSeconds) {
+  struct stat st;
+  if (asPath == nullptr || stat(asPath, &st) != 0) return false;
+  aiSeconds = static_cast<int64_t>(st.st_mtime);
+  return true;
+}
+
+bool OutputFile::create(const char* asPath, Mode aMode, size_t aiBufferBytes) {
+  discard();
+  if (asPath == nullptr) return false;
+  m_pFile = std::fopen(asPath, aMode == Mode::kExclusive ? "wbx" : "wb");
+  if (m_pFile == nullptr) return false;
+  m_sPath = asPath;
+  if (aiBufferBytes > 0) {
+    // The stream must be given the buffer itself; without one the size is
+    // ignored. Without memory the default buffer serves.
+    m_pBuffer.reset(new (std::nothrow) char[aiBufferBytes]);
+    if (m_pBuffer) std::setvbuf(m_pFile, m_pBuffer.get(), _IOFBF, aiBufferBytes);
+  }
+  return true;
+}
+
+bool OutputFile::commit() {
+  if (m_pFile == nullptr) return false;
+  FILE* pFile = m_pFile;
+  m_pFile = nullptr;
+  const bool bClosed = std::fclose(pFile) == 0;
+  if (!bClosed) std::remove(m_sPath.c_str());
+  m_sPath.clear();
+  return bClosed;
+}
+
+void OutputFile::discard() {
+  if (m_pFile == nullptr) return;
+  std::fclose(m_pFile);
+  m_pFile = nullptr;
+  std::remove(m_sPath.c_str());
+  m_sPath.clear();
+}
+
+}  // namespace qv::platform
