@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "quivox3/quivox3.h"
+#include "runtime/caller_flags.h"
 
 // File header: magic1, magic2, global record count, CR, LF.
 constexpr uint64_t kIMC2FileHeaderBytes = 14;
@@ -83,12 +84,3 @@ inline std::string imc2FileQuote(const char* asFilePath) {
   return std::string("File \"") + asFilePath + "\"";
 }
 
-// The caller's interrupt flag stops the work when it holds exactly 1; it may
-// be set from another thread, so it is read afresh every time.
-inline bool imc2InterruptRequested(const int* apiInInterrupt) {
-  return apiInInterrupt != nullptr && *static_cast<const volatile int*>(apiInInterrupt) == 1;
-}
-
-inline void imc2SetProgress(double* apdOut, double adValue) {
-  if (apdOut != nullptr) *apdOut = adValue;
-}

@@ -57,11 +57,11 @@ class CIMC2Reader : public CIMC2Outcome {
     if (!checkArguments(apImages) || !prepareTables() || !openFile()) return false;
     if (!readFileHeader() || !readGlobalBlock() || !allocateImages()) return false;
     for (uint32_t i = 1; i <= m_n; ++i) {
-      if (imc2InterruptRequested(m_piInterrupt)) {
+      if (interruptRequested(m_piInterrupt)) {
         return fail(kReadInterrupted, quoted() + " load error: Interrupted by user.");
       }
       if (!readImageBlock(i)) return false;
-      imc2SetProgress(m_pdProgress, 0.05 + 0.95 * static_cast<double>(i) / m_n);
+      reportProgress(m_pdProgress, 0.05 + 0.95 * static_cast<double>(i) / m_n);
     }
     m_file.reset();
     apImages->imageArray = m_images.get().imageArray;
@@ -126,7 +126,7 @@ class CIMC2Reader : public CIMC2Outcome {
       m_file.reset();
       return fail(kReadOpenFailed, quoted() + " could not be opened for reading.");
     }
-    imc2SetProgress(m_pdProgress, 0.01);
+    reportProgress(m_pdProgress, 0.01);
     return true;
   }
 
@@ -137,7 +137,7 @@ class CIMC2Reader : public CIMC2Outcome {
       return fail(kReadIoError, quoted() + " read error (magic1).");
     if (!readValue(m_file.get(), uiMagic2))
       return fail(kReadIoError, quoted() + " read error (magic2).");
-    imc2SetProgress(m_pdProgress, 0.02);
+    reportProgress(m_pdProgress, 0.02);
     if (uiMagic1 != 0)
       return fail(kReadNotIMC2, quoted() + " is no imc2(bkc2) file (magic1 not zero).");
     if (uiMagic2 != 1)
@@ -369,7 +369,7 @@ class CIMC2Reader : public CIMC2Outcome {
       pArray[i] = m_template;
       pArray[i].frameHeader.frameNumber = i + 1;
     }
-    imc2SetProgress(m_pdProgress, 0.05);
+    reportProgress(m_pdProgress, 0.05);
     return true;
   }
 

@@ -35,17 +35,17 @@ class CIMC2Writer : public CIMC2Outcome {
   bool write() {
     if (!checkPreconditions() || !createFile()) return false;
     if (!writeFileHeader() || !writeGlobalBlock()) return false;
-    if (imc2InterruptRequested(m_piInterrupt)) return failInterrupted();
+    if (interruptRequested(m_piInterrupt)) return failInterrupted();
     const uint32_t n = m_pImages->numFrames;
     for (uint32_t i = 1; i <= n; ++i) {
       if (!writeImageBlock(i)) return false;
-      imc2SetProgress(m_pdProgress, 0.09 + (static_cast<double>(i) / n) * 0.91);
-      if (imc2InterruptRequested(m_piInterrupt)) return failInterrupted();
+      reportProgress(m_pdProgress, 0.09 + (static_cast<double>(i) / n) * 0.91);
+      if (interruptRequested(m_piInterrupt)) return failInterrupted();
     }
     if (!m_file.commit()) {
       return fail(kWriteIoError, quoted() + " write error (closing the file).");
     }
-    imc2SetProgress(m_pdProgress, 1.0);
+    reportProgress(m_pdProgress, 1.0);
     return true;
   }
 
@@ -118,10 +118,10 @@ class CIMC2Writer : public CIMC2Outcome {
   }
 
   bool writeFileHeader() {
-    imc2SetProgress(m_pdProgress, 0.01);
+    reportProgress(m_pdProgress, 0.01);
     if (!writeValue<uint32_t>(0)) return fail(kWriteIoError, quoted() + " write error (magic1).");
     if (!writeValue<uint32_t>(1)) return fail(kWriteIoError, quoted() + " write error (magic2).");
-    imc2SetProgress(m_pdProgress, 0.02);
+    reportProgress(m_pdProgress, 0.02);
 
     const FRAMEHEADER& fh = image0().frameHeader;
     const SOURCEHEADER& sh = image0().sourceHeader;
@@ -148,7 +148,7 @@ class CIMC2Writer : public CIMC2Outcome {
     }
     m_uiWidth = static_cast<uint32_t>(fh.aoiWidth >= 1 ? fh.aoiWidth : fh.sourceWidth);
     m_uiHeight = static_cast<uint32_t>(fh.aoiHeight >= 1 ? fh.aoiHeight : fh.sourceHeight);
-    imc2SetProgress(m_pdProgress, 0.03);
+    reportProgress(m_pdProgress, 0.03);
     return true;
   }
 
@@ -185,7 +185,7 @@ class CIMC2Writer : public CIMC2Outcome {
         !writeGlobalFloat(kGScaleX, fh.xScale)) {
       return false;
     }
-    imc2SetProgress(m_pdProgress, 0.04);
+    reportProgress(m_pdProgress, 0.04);
     if (!writeGlobalFloat(kGScaleY, fh.yScale) || !writeGlobalInt(kGSourceWidth, fh.sourceWidth) ||
         !writeGlobalInt(kGSourceHeight, fh.sourceHeight)) {
       return false;
@@ -197,13 +197,13 @@ class CIMC2Writer : public CIMC2Outcome {
         return fail(r, saveError() + "Error writing global metadata \"aoi_width_px\" to file.");
       }
     }
-    imc2SetProgress(m_pdProgress, 0.05);
+    reportProgress(m_pdProgress, 0.05);
     if (!writeGlobalInt(kGAoiHeight, fh.aoiHeight) || !writeGlobalInt(kGXStart, fh.xStart) ||
         !writeGlobalInt(kGYStart, fh.yStart) ||
         !writeGlobalInt(kGBytesPerPixel, fh.bytesPerPixel)) {
       return false;
     }
-    imc2SetProgress(m_pdProgress, 0.06);
+    reportProgress(m_pdProgress, 0.06);
     if (!writeGlobalInt(kGEffectiveBits, fh.effectiveBitsPerPixel) ||
         !writeGlobalInt(kGHorizontalBinning, fh.horizontalBinning) ||
         !writeGlobalInt(kGVerticalBinning, fh.verticalBinning)) {
@@ -216,7 +216,7 @@ class CIMC2Writer : public CIMC2Outcome {
                          formatText(cImage0.getSourceFormatAsString(sFormat, &iSize)))) {
       return false;
     }
-    imc2SetProgress(m_pdProgress, 0.07);
+    reportProgress(m_pdProgress, 0.07);
     iSize = sizeof sFormat;
     if (!writeGlobalText(kGImageFormat,
                          formatText(cImage0.getImageFormatAsString(sFormat, &iSize))) ||
@@ -225,9 +225,9 @@ class CIMC2Writer : public CIMC2Outcome {
         !writeGlobalFloat(kGScaleYOffset, fh.scale_y_offset)) {
       return false;
     }
-    imc2SetProgress(m_pdProgress, 0.08);
+    reportProgress(m_pdProgress, 0.08);
     if (m_bWritePortName && !writeGlobalText(kGCameraPortName, m_sCameraPortName)) return false;
-    imc2SetProgress(m_pdProgress, 0.09);
+    reportProgress(m_pdProgress, 0.09);
     if (m_bWritePortId &&
         !writeGlobalUnsigned(kGCameraPortId, static_cast<uint32_t>(sh.cameraPortId))) {
       return false;

@@ -262,7 +262,7 @@ bool buildImages(const char* asFile, const VIDINFHDR& v, DIMAGE* pImages, int* a
   }
   const uint32_t S = static_cast<uint32_t>(uiFrameBytes);
   for (int32_t i = 0; i < n; ++i) {
-    if (userBreakRequested(apiUserBreak)) {
+    if (interruptRequested(apiUserBreak)) {
       sError = "Interrupted by user.";
       return false;
     }

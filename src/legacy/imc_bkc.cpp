@@ -100,7 +100,7 @@ int readImcBkc(const char* asName, VIDINFHDR* apV, int32_t iType, int* apiUserBr
   MallocBuffer scratch;
   uint64_t uiScratchSize = 0;
   for (uint32_t i = 0; i < g.numImg; ++i) {
-    if (userBreakRequested(apiUserBreak)) return kReadUserBreak;
+    if (interruptRequested(apiUserBreak)) return kReadUserBreak;
     iResult = readFrame(file.get(), g, uiBytesLeft, scratch, uiScratchSize, frames.frame(i),
                         frames.scale(i));
     if (iResult != kReadOk) return iResult;
@@ -163,7 +163,7 @@ int writeImcBkc(const char* asName, VIDINFHDR* apV, int* apiUserBreak, double* a
   const int32_t n = apV->numframes;
   for (int32_t i = 0; i < n; ++i) {
     reportProgress(apdProgress, static_cast<double>(i) / n);
-    if (userBreakRequested(apiUserBreak)) return kWriteUserBreak;
+    if (interruptRequested(apiUserBreak)) return kWriteUserBreak;
     uLongf uiLength = uiCapacity;
     if (compress(compressed.get(), &uiLength, apV->framebits[i], uiFrameBytes) != Z_OK)
       return kWriteCompression;

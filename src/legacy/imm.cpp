@@ -31,7 +31,7 @@ int readImm(const char* asName, VIDINFHDR* apV, int* apiUserBreak, double* apdPr
   FrameArrays frames;
   if (!frames.allocate(uiCount)) return kReadOutOfMemory;
   for (uint64_t i = 0; i < uiCount; ++i) {
-    if (userBreakRequested(apiUserBreak)) return kReadUserBreak;
+    if (interruptRequested(apiUserBreak)) return kReadUserBreak;
     if (!readExact(file.get(), raw, sizeof raw)) return kReadShort;
     if (decodeFrameHeader(raw) != first) return kReadBadContent;
     frames.frame(i) = allocateBytes(uiFrameBytes).release();
@@ -69,7 +69,7 @@ int writeImm(const char* asName, VIDINFHDR* apV, int* apiUserBreak, double* apdP
   const int32_t n = apV->numframes;
   for (int32_t i = 0; i < n; ++i) {
     reportProgress(apdProgress, static_cast<double>(i) / n);
-    if (userBreakRequested(apiUserBreak)) return kWriteUserBreak;
+    if (interruptRequested(apiUserBreak)) return kWriteUserBreak;
     uint8_t scale[kScaleBytes];
     putF64(scale, apV->framescales[i]);
     if (!out.write(header, sizeof header) || !out.write(apV->framebits[i], uiFrameBytes) ||

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "runtime/caller_flags.h"
 #include "quivox3/quivox3.h"
 
 namespace qv::legacy {
@@ -82,13 +83,6 @@ inline void putF64(uint8_t* p, double d) {
   for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(uiBits >> (8 * i));
 }
 
-// The user-break flag is set by another thread; read it fresh every time.
-inline bool userBreakRequested(const int* apiUserBreak) {
-  return apiUserBreak != nullptr && *static_cast<const volatile int*>(apiUserBreak) == 1;
-}
-inline void reportProgress(double* apdProgress, double dValue) {
-  if (apdProgress != nullptr) *static_cast<volatile double*>(apdProgress) = dValue;
-}
 
 // A loader accepts only records with no arrays attached, whatever the type.
 inline bool isEmptyRecord(const VIDINFHDR& v) {

@@ -22,6 +22,7 @@
 
 #include "platform/platform.h"
 #include "quivox3/quivox3.h"
+#include "runtime/caller_flags.h"
 #include "runtime/log.h"
 #include "tine/address_check.h"
 #include "tine/bringup.h"
@@ -102,16 +103,9 @@ int64_t nowSeconds() {
 
 const char* boolText(bool abValue) { return abValue ? "true" : "false"; }
 
-// The caller's interrupt flag and progress value are shared with another
-// thread of the caller's.
-int readInterrupt(const int* apiInInterrupt) {
-  return __atomic_load_n(apiInInterrupt, __ATOMIC_ACQUIRE);
-}
-
 void storeFraction(double* apdOut, const GRABFRAMESDATA& d) {
-  if (apdOut == nullptr || d.numRequested == 0) return;
-  double fraction = static_cast<double>(d.numReceived.load()) / d.numRequested;
-  __atomic_store(apdOut, &fraction, __ATOMIC_RELEASE);
+  if (d.numRequested == 0) return;
+  reportProgress(apdOut, static_cast<double>(d.numReceived.load()) / d.numRequested);
 }
 
 void admit(const GRABFRAMESDATA* d) {
@@ -268,7 +262,7 @@ void logParameterTrace(const char* asPrefix, QVBUNCHOFIMAGES* aImages, DTYPE* aI
       textOrNull(aTinePropertyName), static_cast<unsigned long>(aNumFrames),
       aTineTimeoutMilliseconds, static_cast<unsigned>(aTineMode), pointerValue(apiOutError),
       pointerValue(apiOutTineError), pointerValue(apiInInterrupt),
-      apiInInterrupt != nullptr ? readInterrupt(apiInInterrupt) : 0,
+      readInterruptFlag(apiInInterrupt),
       pointerValue(apdOutPercentageFinished));
 }
 
@@ -283,7 +277,7 @@ void freeSlots(QVBUNCHOFIMAGES& aBunch, uint32_t auiSlots) {
 // for too long.
 void waitUntilFinished(GRABFRAMESDATA& d, const int* apiInInterrupt, double* apdOutFraction) {
   while (!d.bFinished.load()) {
-    if (apiInInterrupt != nullptr && readInterrupt(apiInInterrupt) == 1) {
+    if (interruptRequested(apiInInterrupt)) {
       d.finish(kInterrupted);
       break;
     }
