@@ -238,25 +238,29 @@ void CLogging::WriteToFile(const char* asLine) {
   ++m_uiLinesSinceCheck;
 }
 
+// Name of backup number (0: the log file itself); false when it does not fit,
+// so that a cut name never renames or deletes some other file.
+static bool backupName(char (&asOut)[CLogging::kRotationNameSize], const char* asFileName,
+                       uint32_t auiNumber) {
+  int length = auiNumber == 0 ? std::snprintf(asOut, sizeof asOut, "%s", asFileName)
+                              : std::snprintf(asOut, sizeof asOut, "%s.%u", asFileName, auiNumber);
+  return length >= 0 && static_cast<size_t>(length) < sizeof asOut;
+}
+
 bool CLogging::ArrangeOldLogs(uint32_t auiLevel) {
   const uint32_t n = m_uiMaxBackupFiles;
   char tmpFileOldName[kRotationNameSize];
   char tmpNewName[kRotationNameSize];
   if (auiLevel == 0) {
-    if (n == 0)
-      std::snprintf(tmpNewName, sizeof tmpNewName, "%s", m_sFileName);
-    else
-      std::snprintf(tmpNewName, sizeof tmpNewName, "%s.%u", m_sFileName, n);
+    if (!backupName(tmpNewName, m_sFileName, n)) return false;
     if (fileExists(tmpNewName)) return std::remove(tmpNewName) == 0;
     return true;
   }
-  if (auiLevel >= n) {
-    std::snprintf(tmpFileOldName, sizeof tmpFileOldName, "%s", m_sFileName);
-    std::snprintf(tmpNewName, sizeof tmpNewName, "%s.1", m_sFileName);
-  } else {
-    std::snprintf(tmpFileOldName, sizeof tmpFileOldName, "%s.%u", m_sFileName, n - auiLevel);
-    std::snprintf(tmpNewName, sizeof tmpNewName, "%s.%u", m_sFileName, n - auiLevel + 1);
-  }
+  // Level n moves the file itself to .1; lower levels shift backup n-level up by one.
+  const uint32_t oldNumber = auiLevel >= n ? 0 : n - auiLevel;
+  if (!backupName(tmpFileOldName, m_sFileName, oldNumber) ||
+      !backupName(tmpNewName, m_sFileName, oldNumber + 1))
+    return false;
   if (fileExists(tmpNewName) && !ArrangeOldLogs(auiLevel - 1)) return false;
   return std::rename(tmpFileOldName, tmpNewName) == 0;
 }
