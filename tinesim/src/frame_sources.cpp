@@ -16,6 +16,8 @@ bool isJpeg(int aiPixelFormat) {
   return aiPixelFormat == TINESIM_JPEG_GRAY || aiPixelFormat == TINESIM_JPEG_RGB;
 }
 
+}  // namespace
+
 int channelsOf(int aiPixelFormat) {
   switch (aiPixelFormat) {
     case TINESIM_GRAY16: return 2;
@@ -25,65 +27,11 @@ int channelsOf(int aiPixelFormat) {
   }
 }
 
+namespace {
+
 uint32_t frameNumberOf(const Property& p, uint64_t auiIndex) {
   uint64_t step = auiIndex / (static_cast<uint64_t>(p.numberRepeats) + 1);
   return static_cast<uint32_t>(p.numberStart + static_cast<uint64_t>(p.numberStep) * step);
-}
-
-// ---- test pattern ----------------------------------------------------------
-
-constexpr int kBitCell = 8;
-
-int patternBits(int aiWidth, int aiHeight) {
-  if (aiHeight < kBitCell) return 0;
-  return std::min(32, aiWidth / kBitCell);
-}
-
-// Top band: the frame number, one 8 x 8 block per bit; below it a diagonal
-// gradient that moves with the frame number.
-void renderPattern(const Property& p, uint32_t auiNumber, std::vector<uint8_t>& aPixels) {
-  const int w = p.width, h = p.height;
-  const int channels = channelsOf(p.pixelFormat);
-  const bool wide = p.pixelFormat == TINESIM_GRAY16;
-  const uint32_t mask = wide ? ((p.effectiveBits >= 1 && p.effectiveBits <= 16)
-                                    ? (1u << p.effectiveBits) - 1u
-                                    : 0xFFFFu)
-                             : 0xFFu;
-  const int bytesPerPixel = wide ? 2 : channels;
-  aPixels.resize(static_cast<size_t>(w) * h * bytesPerPixel);
-  const int bits = patternBits(w, h);
-  for (int y = 0; y < h; ++y) {
-    uint8_t* row = aPixels.data() + static_cast<size_t>(y) * w * bytesPerPixel;
-    if (y < kBitCell && bits > 0) {
-      for (int x = 0; x < w; ++x) {
-        int bit = x / kBitCell;
-        uint32_t v = (bit < bits && ((auiNumber >> bit) & 1u)) ? mask : 0u;
-        if (wide) {
-          row[2 * x] = static_cast<uint8_t>(v);
-          row[2 * x + 1] = static_cast<uint8_t>(v >> 8);
-        } else {
-          for (int c = 0; c < channels; ++c) row[x * channels + c] = static_cast<uint8_t>(v);
-        }
-      }
-      continue;
-    }
-    const uint32_t base = static_cast<uint32_t>(2 * y) + 3u * auiNumber;
-    if (wide) {
-      for (int x = 0; x < w; ++x) {
-        uint32_t v = (base + static_cast<uint32_t>(x)) & mask;
-        row[2 * x] = static_cast<uint8_t>(v);
-        row[2 * x + 1] = static_cast<uint8_t>(v >> 8);
-      }
-    } else if (channels == 1) {
-      for (int x = 0; x < w; ++x) row[x] = static_cast<uint8_t>(base + static_cast<uint32_t>(x));
-    } else {
-      for (int x = 0; x < w; ++x) {
-        row[3 * x] = static_cast<uint8_t>(base + static_cast<uint32_t>(x));
-        row[3 * x + 1] = static_cast<uint8_t>(y + auiNumber);
-        row[3 * x + 2] = static_cast<uint8_t>(x + y);
-      }
-    }
-  }
 }
 
 // ---- frames --------------------------------------------------------------------
@@ -183,32 +131,3 @@ int deliverFrame(const Server& aServer, const Property& p, uint64_t auiIndex, DT
 }
 
 }  // namespace tinesim
-
-using namespace tinesim;
-
-TINESIM_API int64_t tinesimPatternFrameNumber(const DIMAGE* apImage) {
-  if (apImage == nullptr || apImage->frameBuffer == nullptr) return -1;
-  const FRAMEHEADER& f = apImage->frameHeader;
-  const int w = f.aoiWidth > 0 ? f.aoiWidth : f.sourceWidth;
-  const int h = f.aoiHeight > 0 ? f.aoiHeight : f.sourceHeight;
-  const int bpp = f.bytesPerPixel;
-  const bool gray = f.imageFormat == CF_IMAGE_FORMAT_GRAY && (bpp == 1 || bpp == 2);
-  const bool rgb = f.imageFormat == CF_IMAGE_FORMAT_RGB && bpp == 3;
-  const int bits = patternBits(w, h);
-  if ((!gray && !rgb) || bits == 0 || w <= 0 ||
-      static_cast<int64_t>(w) * kBitCell * bpp > static_cast<int64_t>(apImage->frameBufferSize))
-    return -1;
-  uint32_t maximum = 255;
-  if (bpp == 2)
-    maximum = (f.effectiveBitsPerPixel >= 1 && f.effectiveBitsPerPixel <= 16)
-                  ? (1u << f.effectiveBitsPerPixel) - 1u
-                  : 0xFFFFu;
-  const uint8_t* row = apImage->frameBuffer + static_cast<size_t>(kBitCell / 2) * w * bpp;
-  uint32_t number = 0;
-  for (int bit = 0; bit < bits; ++bit) {
-    const uint8_t* pixel = row + static_cast<size_t>(bit * kBitCell + kBitCell / 2) * bpp;
-    uint32_t v = bpp == 2 ? static_cast<uint32_t>(pixel[0] | (pixel[1] << 8)) : pixel[0];
-    if (v > maximum / 2) number |= 1u << bit;
-  }
-  return number;
-}

@@ -137,6 +137,10 @@ Property* findProperty(State& s, const char* asAddress, const char* asProperty);
 void waitSilently(int aiTimeoutMs);
 
 // frame_sources.cpp
+// Bytes per pixel of a simulated pixel format (1, 2 or 3).
+int channelsOf(int aiPixelFormat);
+// Renders frame auiNumber of the property's test pattern (test_pattern.cpp).
+void renderPattern(const Property& p, uint32_t auiNumber, std::vector<uint8_t>& aPixels);
 int64_t naturalFrameSize(const Property& p);
 int deliverFrame(const Server& aServer, const Property& p, uint64_t auiIndex, DTYPE* aDout);
 
