@@ -1,0 +1,47 @@
+#include "interrupts.h"
+
+#include <signal.h>
+
+#include <csignal>
+#include <cstring>
+
+namespace qvtool {
+
+namespace {
+
+// Written by the handler; read by the library's polling loops.
+volatile sig_atomic_t g_signals = 0;
+volatile int g_firstStage = 0;
+volatile int g_secondStage = 0;
+
+void onSignal(int) {
+  if (g_signals < 1000) g_signals = g_signals + 1;
+  g_firstStage = 1;
+  if (g_signals >= 2) g_secondStage = 1;
+}
+
+void install(void (*handler)(int)) {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+InterruptScope::InterruptScope() {
+  g_signals = 0;
+  g_firstStage = 0;
+  g_secondStage = 0;
+  install(onSignal);
+}
+
+InterruptScope::~InterruptScope() { install(SIG_DFL); }
+
+int* InterruptScope::firstStage() { return const_cast<int*>(&g_firstStage); }
+int* InterruptScope::secondStage() { return const_cast<int*>(&g_secondStage); }
+int InterruptScope::signals() const { return g_signals; }
+
+}  // namespace qvtool

@@ -1,0 +1,95 @@
+#include "sequence.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "diagnose.h"
+#include "progress.h"
+
+namespace qvtool {
+
+bool loadSequence(const std::string& path, Bunch& bunch, int* interrupt, Problem& problem) {
+  struct stat status;
+  if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0 ||
+      ::access(path.c_str(), R_OK) != 0) {
+    const int error = errno;
+    const std::string explanation = explainUnreadable(path);
+    problem = {explanation.empty() ? path + ": " + systemReason(error) : explanation, "", kFailure};
+    return false;
+  }
+  char reason[1024] = "";
+  const int code = withProgress("loading", [&](double* progress) {
+    return qvLoadImagesFromFileEx(path.c_str(), bunch.get(), interrupt, progress, reason,
+                                  sizeof reason);
+  });
+  if (code == 0) return true;
+  if (interrupt != nullptr && *interrupt == 1) {
+    problem = {"interrupted while reading " + path, reason, kInterrupted};
+    return false;
+  }
+  const std::string explanation = explainUnreadable(path);
+  problem = {explanation.empty() ? path + ": cannot be read: " + reason : explanation, reason, kFailure};
+  return false;
+}
+
+std::string fileFormatName(int code) {
+  switch (code) {
+    case 3: return "IMC2/BKC2";
+    case 2: return "IMC/BKC";
+    case 0: return "IMM";
+    case 1: return "BKG";
+    default: return "IMC2/BKC2 (with bytes after the last image)";
+  }
+}
+
+std::string pixelFormatName(int code) {
+  char buffer[64];
+  size_t size = sizeof buffer;
+  const char* name = QVV3_INTERNAL_CDIMAGE_getFormatAsString(code, buffer, &size);
+  return name != nullptr ? name : "format " + std::to_string(code);
+}
+
+std::string flagWords(uint32_t flags) {
+  char buffer[256];
+  size_t size = sizeof buffer;
+  const char* words = QVV3_INTERNAL_CDIMAGE_getFlagsAsString(flags, buffer, &size);
+  return words != nullptr ? words : "";
+}
+
+std::string utcText(uint32_t seconds, uint32_t microseconds) {
+  if (seconds == 0) return "";
+  char buffer[64];
+  const char* text = QVV3_INTERNAL_platformTimeToUTCString(
+      seconds, static_cast<int>(microseconds % 1000000u), 1, 0, 0, buffer, sizeof buffer);
+  return text != nullptr ? text : "";
+}
+
+std::string cameraPortName(const DIMAGE& image) {
+  const char* name = image.sourceHeader.cameraPortName;
+  return std::string(name, strnlen(name, sizeof image.sourceHeader.cameraPortName));
+}
+
+int frameWidth(const DIMAGE& image) {
+  return image.frameHeader.aoiWidth > 0 ? image.frameHeader.aoiWidth : image.frameHeader.sourceWidth;
+}
+
+int frameHeight(const DIMAGE& image) {
+  return image.frameHeader.aoiHeight > 0 ? image.frameHeader.aoiHeight : image.frameHeader.sourceHeight;
+}
+
+std::string byteCount(uint64_t bytes) {
+  char text[96];
+  const double gib = static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0);
+  if (gib >= 0.1)
+    std::snprintf(text, sizeof text, "%llu bytes (%.1f GiB)", static_cast<unsigned long long>(bytes), gib);
+  else
+    std::snprintf(text, sizeof text, "%llu bytes (%.1f MiB)", static_cast<unsigned long long>(bytes),
+                  static_cast<double>(bytes) / (1024.0 * 1024.0));
+  return text;
+}
+
+}  // namespace qvtool
