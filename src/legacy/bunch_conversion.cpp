@@ -2,6 +2,7 @@
 // the legacy VIDINFHDR record with one geometry and raw frame buffers.
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "image/image.h"
 #include "legacy/legacy.h"
 #include "legacy/legacy_io.h"
+#include "runtime/log.h"
 
 using namespace qv::legacy;
 
@@ -249,17 +251,45 @@ DIMAGE makeTemplate(const char* asFile, const VIDINFHDR& v) {
   return t;
 }
 
+// The fields of image i (from 0) over the template, for a frame of S bytes.
+void setFrameFields(DIMAGE& img, const VIDINFHDR& v, int32_t i, uint32_t S) {
+  img.sourceHeader.totalLength = QV_HDR_IMAGE_SIZE + S;
+  img.frameHeader.frameNumber = static_cast<uint32_t>(i) + 1;
+  img.frameHeader.xScale = static_cast<float>(v.framescales[i]);
+  img.frameHeader.yScale = img.frameHeader.xScale;
+  img.frameHeader.appendedFrameSize = static_cast<int32_t>(S);
+  img.frameBufferSize = S;
+}
+
+// Logs the validity rules' reason for image i of a record whose frames are
+// beyond the transport limit, the line the check of the built image would
+// leave, without allocating that image's copy of the frame.
+void logOversizedFrame(const DIMAGE& templateImg, const VIDINFHDR& v, int32_t i,
+                       uint64_t uiFrameBytes) {
+  if (uiFrameBytes <= static_cast<uint64_t>(INT32_MAX)) {
+    // The image as it would be built; the record's own frame of the same
+    // size stands in for the copy (the rules ask only whether a frame is
+    // there, they never read it).
+    DIMAGE probe = templateImg;
+    setFrameFields(probe, v, i, static_cast<uint32_t>(uiFrameBytes));
+    probe.frameBuffer = v.framebits[i];
+    std::string sReason;
+    _internal_qvCheckImageValidityEx(&probe, sReason);  // logs the reason line
+    return;
+  }
+  // The size fields of an image cannot hold this frame: the transport rule's
+  // reason with the frame's true size.
+  _internal_log(
+      "CDIMAGE::checkValidity error: In case Img.frameHeader.appendedFrameSize(%llu) is bigger "
+      "than zero, it must not be bigger than MAX_TRANSPORT_SIZE(%d).",
+      static_cast<unsigned long long>(uiFrameBytes), static_cast<int>(MAX_TRANSPORT_SIZE));
+}
+
 bool buildImages(const char* asFile, const VIDINFHDR& v, DIMAGE* pImages, int* apiUserBreak,
                  double* apdProgress, double dProgressStart, std::string& sError) {
   const DIMAGE templateImg = makeTemplate(asFile, v);
   const uint64_t uiFrameBytes = static_cast<uint64_t>(v.width) * v.height * (v.bpp / 8);
   const int32_t n = v.numframes;
-  // Frames beyond the transport limit would fail the validity check anyway;
-  // refusing them first keeps the 32-bit size fields from wrapping.
-  if (uiFrameBytes > MAX_TRANSPORT_SIZE) {
-    sError = "_internal_qvCheckImageValidity failed at image 1 of " + std::to_string(n) + ".";
-    return false;
-  }
   const uint32_t S = static_cast<uint32_t>(uiFrameBytes);
   for (int32_t i = 0; i < n; ++i) {
     if (interruptRequested(apiUserBreak)) {
@@ -270,6 +300,16 @@ bool buildImages(const char* asFile, const VIDINFHDR& v, DIMAGE* pImages, int* a
       sError = "Parameter apInVinf->framebits[" + std::to_string(i) + "] must not be NULL.";
       return false;
     }
+    // Frames beyond the transport limit cannot pass the validity check: they
+    // are refused where the check would run, with its reason in the log, but
+    // before their copy is allocated. This also keeps the 32-bit size fields
+    // from wrapping. All frames share one size, so the first one decides.
+    if (uiFrameBytes > MAX_TRANSPORT_SIZE) {
+      logOversizedFrame(templateImg, v, i, uiFrameBytes);
+      sError = "_internal_qvCheckImageValidity failed at image " + std::to_string(i + 1) + " of " +
+               std::to_string(n) + ".";
+      return false;
+    }
     DIMAGE& imgI = pImages[i];
     imgI = templateImg;
     imgI.frameBuffer = static_cast<uint8_t*>(std::malloc(S));
@@ -278,12 +318,7 @@ bool buildImages(const char* asFile, const VIDINFHDR& v, DIMAGE* pImages, int* a
                std::to_string(n) + "] size=" + std::to_string(S) + " bytes.";
       return false;
     }
-    imgI.sourceHeader.totalLength = QV_HDR_IMAGE_SIZE + S;
-    imgI.frameHeader.frameNumber = static_cast<uint32_t>(i) + 1;
-    imgI.frameHeader.xScale = static_cast<float>(v.framescales[i]);
-    imgI.frameHeader.yScale = imgI.frameHeader.xScale;
-    imgI.frameHeader.appendedFrameSize = static_cast<int32_t>(S);
-    imgI.frameBufferSize = S;
+    setFrameFields(imgI, v, i, S);
     std::memcpy(imgI.frameBuffer, v.framebits[i], S);
     if (!_internal_qvCheckImageValidity(&imgI)) {
       sError = "_internal_qvCheckImageValidity failed at image " + std::to_string(i + 1) + " of " +

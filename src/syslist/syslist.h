@@ -34,9 +34,13 @@ std::string lowerCase(const std::string& asText);
 // references to other components).
 bool isPlainName(const std::string& asText);
 
-// "name=number": whole text 3..73 characters without ':', the name (left of
-// the first '=') 1..64 characters, the number (right of it) only decimal
-// digits with a value of at most 99999999.
+// NameID text: a name and a number joined by the first '=', the whole text
+// 3..73 characters without ':'. The number is decimal digits only, with a
+// value of at most 99999999; the name has 1..64 characters. Two orders:
+// "name=number" when the right side is all digits (so "123=456" is the name
+// "123" with 456), else "number=name" when the left side is all digits and
+// the right side a plain name (isPlainName). Validation and loading both
+// read NameIDs only through parseNameId.
 struct NameId {
   std::string name;
   uint32_t number = 0;

@@ -14,6 +14,27 @@ constexpr int32_t kSgpTypeCount = sizeof kSgpTypeNames / sizeof kSgpTypeNames[0]
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+// Only the digits 0..9: no sign, no blanks.
+bool isDecimal(const std::string& asText) {
+  if (asText.empty()) return false;
+  for (const char c : asText) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// The value of a decimal text; false above kMaxNameId (checked while reading,
+// so that a long text cannot wrap to a small number).
+bool readNameIdNumber(const std::string& asDigits, uint32_t& auiValue) {
+  uint64_t uiValue = 0;
+  for (const char c : asDigits) {
+    uiValue = uiValue * 10 + static_cast<uint64_t>(c - '0');
+    if (uiValue > kMaxNameId) return false;
+  }
+  auiValue = static_cast<uint32_t>(uiValue);
+  return true;
+}
+
 }  // namespace
 
 int32_t sgpTypeFromName(const char* asName) {
@@ -52,20 +73,31 @@ bool parseNameId(const std::string& asText, NameId& aResult) {
   if (asText.size() < kMinNameIdLength || asText.size() > kMaxNameIdLength) return false;
   if (asText.find(':') != std::string::npos) return false;
   const size_t iEqual = asText.find('=');
-  if (iEqual == std::string::npos || iEqual == 0 || iEqual > kMaxNameLength) return false;
-  const size_t iDigits = asText.size() - iEqual - 1;
-  if (iDigits == 0) return false;
-  // A number text that is not purely decimal is refused rather than read as
-  // 0: a file written number-first would otherwise load with swapped names.
-  uint64_t uiValue = 0;
-  for (size_t i = iEqual + 1; i < asText.size(); ++i) {
-    const char c = asText[i];
-    if (c < '0' || c > '9') return false;
-    uiValue = uiValue * 10 + static_cast<uint64_t>(c - '0');
-    if (uiValue > kMaxNameId) return false;
+  if (iEqual == std::string::npos) return false;
+  const std::string sLeft(asText, 0, iEqual);
+  const std::string sRight(asText, iEqual + 1);
+  if (sLeft.empty() || sRight.empty()) return false;
+
+  // name=number whenever the right side is a number, so that every file
+  // written that way keeps its meaning ("123=456" is the source "123");
+  // otherwise number=name when the left side is a number and the right side
+  // a plain name. Anything else is neither.
+  const std::string* pName = nullptr;
+  const std::string* pNumber = nullptr;
+  if (isDecimal(sRight)) {
+    pName = &sLeft;
+    pNumber = &sRight;
+  } else if (isDecimal(sLeft) && isPlainName(sRight)) {
+    pName = &sRight;
+    pNumber = &sLeft;
+  } else {
+    return false;
   }
-  aResult.name.assign(asText, 0, iEqual);
-  aResult.number = static_cast<uint32_t>(uiValue);
+  if (pName->size() > kMaxNameLength) return false;
+  uint32_t uiNumber = 0;
+  if (!readNameIdNumber(*pNumber, uiNumber)) return false;
+  aResult.name = *pName;
+  aResult.number = uiNumber;
   return true;
 }
 

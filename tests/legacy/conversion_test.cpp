@@ -8,6 +8,7 @@
 #include "image/image.h"
 #include "legacy/legacy.h"
 #include "legacy_test_util.h"
+#include "support/log_capture.h"
 #include "support/tempdir.h"
 
 namespace {
@@ -390,4 +391,152 @@ TEST(VidinfhdrToBunch, MissingFrameLeavesNothingBehind) {
   EXPECT_EQ(sError, "Parameter apInVinf->framebits[2] must not be NULL.");
   EXPECT_EQ(b.imageArray, nullptr);
   EXPECT_EQ(b.numFrames, 0u);
+}
+
+namespace {
+
+const char kValidityLine[] = "CDIMAGE::checkValidity error: ";
+const char kTransportReason4096[] =
+    "In case Img.frameHeader.appendedFrameSize(33554432) is bigger than zero, it must not be "
+    "bigger than MAX_TRANSPORT_SIZE(27262976).";
+
+// A record of one frame with the geometry given; its pixels are one byte, as
+// an oversized frame is refused before they would be read.
+void fillOversizedRecord(VIDINFHDR& v, int w, int h, int bpp, int n = 1) {
+  fillRecord(v, 1, 1, 8, 8, n, 1);
+  v.width = w;
+  v.height = h;
+  v.bpp = bpp;
+  v.ebpp = bpp;
+}
+
+// An IMM file of one 4096 x 4096 16-bit frame: 33554432 bytes of pixels.
+std::string writeOversizedImm(const TempDir& dir) {
+  const std::string sPath = dir.file("big.imm");
+  writeFile(sPath, frameHeader(4096, 16, 4096, 16) + bytes(33554432, '\x01') + f64(1.0));
+  return sPath;
+}
+
+}  // namespace
+
+TEST(VidinfhdrToBunch, OversizedFrameLogsTheValidityReason) {
+  // The reason the validity check gives for the image the conversion would build.
+  DIMAGE img;
+  std::memset(&img, 0, sizeof img);
+  img.sourceHeader.baseTag = QV_BASE_TAG;
+  img.sourceHeader.totalLength = 188 + 33554432u;
+  img.frameHeader.sourceWidth = img.frameHeader.sourceHeight = 4096;
+  img.frameHeader.aoiWidth = img.frameHeader.aoiHeight = -1;
+  img.frameHeader.bytesPerPixel = 2;
+  img.frameHeader.imageFlags = 3;
+  img.frameHeader.appendedFrameSize = 33554432;
+  img.frameBufferSize = 33554432u;
+  uint8_t oneByte = 0;
+  img.frameBuffer = &oneByte;  // never read
+  char sReason[512] = "";
+  {
+    LogCapture quiet;
+    ASSERT_EQ(qvCheckImageValidity(&img, sReason, sizeof sReason), -1);
+  }
+  ASSERT_EQ(std::string(sReason), kTransportReason4096);
+
+  Record r;
+  fillOversizedRecord(r.v, 4096, 4096, 16, 2);
+  QVBUNCHOFIMAGES b{nullptr, 0};
+  std::string sError;
+  double dProgress = -1;
+  LogCapture log;
+  EXPECT_FALSE(_internal_VIDINFHDRToBunch(nullptr, &r.v, &b, nullptr, &dProgress, 0.5, sError));
+  EXPECT_EQ(sError, "_internal_qvCheckImageValidity failed at image 1 of 2.");
+  EXPECT_EQ(log.count(kValidityLine), 1) << log.text();
+  EXPECT_EQ(log.count(std::string(kValidityLine) + sReason), 1) << log.text();
+  EXPECT_EQ(dProgress, -1);
+  EXPECT_EQ(b.numFrames, 0u);
+  EXPECT_EQ(b.imageArray, nullptr);
+  EXPECT_EQ(r.v.numframes, 2);  // the record stays as it was
+}
+
+TEST(VidinfhdrToBunch, OversizedFrameBeyondThirtyTwoBitsLogsItsTrueSize) {
+  const struct {
+    int w, h, bpp;
+    const char* size;
+  } cases[] = {
+      {20000, 20000, 8, "400000000"},
+      {40000, 40000, 16, "3200000000"},   // above the signed 32-bit range
+      {65536, 65536, 16, "8589934592"},   // above the unsigned 32-bit range
+      {65536, 32768, 16, "4294967296"},   // wraps to 0 in 32 bits
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    Record r;
+    fillOversizedRecord(r.v, c.w, c.h, c.bpp);
+    QVBUNCHOFIMAGES b{nullptr, 0};
+    std::string sError;
+    LogCapture log;
+    EXPECT_FALSE(_internal_VIDINFHDRToBunch(nullptr, &r.v, &b, nullptr, nullptr, 0, sError));
+    EXPECT_EQ(sError, "_internal_qvCheckImageValidity failed at image 1 of 1.");
+    EXPECT_EQ(log.count(std::string(kValidityLine) + "In case Img.frameHeader.appendedFrameSize(" +
+                        c.size +
+                        ") is bigger than zero, it must not be bigger than "
+                        "MAX_TRANSPORT_SIZE(27262976)."),
+              1)
+        << log.text();
+    EXPECT_EQ(b.imageArray, nullptr);
+  }
+}
+
+TEST(VidinfhdrToBunch, UserBreakWinsOverTheSizeRefusal) {
+  Record r;
+  fillOversizedRecord(r.v, 4096, 4096, 16, 2);
+  QVBUNCHOFIMAGES b{nullptr, 0};
+  std::string sError;
+  int iBreak = 1;
+  LogCapture log;
+  EXPECT_FALSE(_internal_VIDINFHDRToBunch(nullptr, &r.v, &b, &iBreak, nullptr, 0, sError));
+  EXPECT_EQ(sError, "Interrupted by user.");
+  EXPECT_EQ(log.count(kValidityLine), 0) << log.text();
+  EXPECT_EQ(b.numFrames, 0u);
+  EXPECT_EQ(b.imageArray, nullptr);
+
+  // Any other value of the flag is no break: the size refusal follows.
+  iBreak = 2;
+  EXPECT_FALSE(_internal_VIDINFHDRToBunch(nullptr, &r.v, &b, &iBreak, nullptr, 0, sError));
+  EXPECT_EQ(sError, "_internal_qvCheckImageValidity failed at image 1 of 2.");
+  EXPECT_EQ(log.count(std::string(kValidityLine) + kTransportReason4096), 1) << log.text();
+}
+
+TEST(Conversion, OversizedImmFileFailsWithTheValidityReasonInTheLog) {
+  TempDir dir;
+  const std::string sPath = writeOversizedImm(dir);
+  ASSERT_EQ(qvCheckFileFormat(sPath.c_str(), nullptr, 0), 0);
+
+  LogCapture log;
+  QVBUNCHOFIMAGES b{nullptr, 0};
+  char sText[300] = "";
+  double dProgress = -1;
+  EXPECT_EQ(qvLoadImagesFromFileEx(sPath.c_str(), &b, nullptr, &dProgress, sText, sizeof sText),
+            -15);
+  EXPECT_EQ(std::string(sText), "File \"" + sPath +
+                                    "\" load error: _internal_qvCheckImageValidity failed at "
+                                    "image 1 of 1.");
+  EXPECT_EQ(log.count(kValidityLine), 1) << log.text();
+  EXPECT_EQ(log.count(std::string(kValidityLine) + kTransportReason4096), 1) << log.text();
+  EXPECT_EQ(b.numFrames, 0u);
+  EXPECT_EQ(b.imageArray, nullptr);
+}
+
+TEST(Conversion, InterruptSetBeforeLoadingAnOversizedImmFileWins) {
+  TempDir dir;
+  const std::string sPath = writeOversizedImm(dir);
+  LogCapture log;
+  QVBUNCHOFIMAGES b{nullptr, 0};
+  char sText[300] = "";
+  int iInterrupt = 1;
+  // The IMM reader sees the flag first: the legacy reader's interruption.
+  EXPECT_EQ(qvLoadImagesFromFileEx(sPath.c_str(), &b, &iInterrupt, nullptr, sText, sizeof sText),
+            -9);
+  EXPECT_EQ(std::string(sText), "File \"" + sPath + "\" load error: User break.");
+  EXPECT_EQ(log.count(kValidityLine), 0) << log.text();
+  EXPECT_EQ(b.numFrames, 0u);
+  EXPECT_EQ(b.imageArray, nullptr);
 }

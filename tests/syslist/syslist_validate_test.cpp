@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -205,7 +206,13 @@ TEST_F(SysListTest, NameIdTextsAtAndBeyondTheirLimits) {
       {"a:b=1", false},
       {"cam1=12x", false},
       {"cam1=-1", false},
-      {"10203040=FirstScreen", false},                // number-first is refused, not misread
+      {"10203040=FirstScreen", true},                 // number first, as message -8 shows
+      {"99999999=" + nameOfLength(64), true},         // number first at 73 characters
+      {"1=" + nameOfLength(65), false},               // number first, name too long
+      {"100000000=cam", false},                       // number first, number too large
+      {"99999999999999999999999=cam", false},
+      {"-1=cam", false},
+      {"1=a=b", false},                               // number first, name holding '='
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -231,6 +238,109 @@ TEST_F(SysListTest, NameIdGivesNameLeftAndNumberRightOfTheEqualSign) {
   EXPECT_STREQ(qv::syslist::sgpTypeToName(type), "DirectShow");
   EXPECT_STREQ(qv::syslist::sgpTypeToName(9), "Unknown SGP Type");
   EXPECT_STREQ(qv::syslist::sgpTypeToName(0), "Unknown SGP Type");
+}
+
+TEST_F(SysListTest, NameIdInEitherOrderLoadsToTheSameNameAndNumber) {
+  const struct {
+    std::string text;
+    std::string name;
+    uint32_t id;
+  } cases[] = {
+      {"cam1=4711", "cam1", 4711},
+      {"4711=cam1", "cam1", 4711},
+      {"FirstScreen=10203040", "FirstScreen", 10203040},
+      {"10203040=FirstScreen", "FirstScreen", 10203040},
+      {"cam2=0042", "cam2", 42},
+      {"0042=cam2", "cam2", 42},
+      {"x=0", "x", 0},
+      {"0=x", "x", 0},
+      {"123=456", "123", 456},  // all digits on the right: name first
+      {"1a=2", "1a", 2},
+      {"2=1a", "1a", 2},
+      {"my cam=7", "my cam", 7},
+      {"7=my cam", "my cam", 7},
+      {nameOfLength(64) + "=99999999", nameOfLength(64), 99999999},
+      {"99999999=" + nameOfLength(64), nameOfLength(64), 99999999},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    qv::syslist::NameId parsed;
+    ASSERT_TRUE(qv::syslist::parseNameId(c.text, parsed));
+    EXPECT_EQ(parsed.name, c.name);
+    EXPECT_EQ(parsed.number, c.id);
+
+    const std::string xml = sysList(source(c.text), sgp("s"));
+    std::string logged;
+    EXPECT_EQ(validateText(xml, m_log, logged), 0) << logged;
+    ASSERT_TRUE(loadText(xml)) << m_stderr;
+    uint32_t id = 0;
+    ASSERT_TRUE(m_list.getNameIdOfImageSource(c.name.c_str(), id));
+    EXPECT_EQ(id, c.id);
+    EXPECT_TRUE(m_list.existsImageSource(c.name.c_str()));
+
+    // The exported listing gives the same pair.
+    QVIMAGESOURCEPAIR pair[2];
+    std::memset(pair, 0, sizeof pair);
+    unsigned count = 2;
+    ASSERT_EQ(qvGetAllImageSourceNames(m_path.c_str(), nullptr, pair, &count), 1);
+    ASSERT_EQ(count, 1u);
+    EXPECT_EQ(std::string(pair[0].name, strnlen(pair[0].name, 64)), c.name);
+    EXPECT_EQ(pair[0].nameId, static_cast<int32_t>(c.id));
+  }
+}
+
+TEST_F(SysListTest, NameIdInBothOrdersNamesTheSameSourceTwice) {
+  // The same name written in both orders is one name twice.
+  EXPECT_FALSE(loadText(sysList(source("cam1=1") + source("2=CAM1"), sgp("s"))));
+  EXPECT_EQ(m_list.lastLoadCode(), -7);
+  // Mixed orders in one file, referenced by name.
+  ASSERT_TRUE(loadText(sysList(source("cam1=1") + source("2=cam2") + group("g", "cam1:cam2"),
+                               sgp("s", "PCVision", groupRef("g")))))
+      << m_stderr;
+  uint32_t id = 0;
+  ASSERT_TRUE(m_list.getNameIdOfImageSource("cam2", id));
+  EXPECT_EQ(id, 2u);
+  EXPECT_EQ(m_list.testConnection("cam2", "s"), 0);
+}
+
+TEST_F(SysListTest, NameIdThatIsNeitherOrderIsRefused) {
+  const std::string refused[] = {
+      "cam1",            // no '='
+      "1234",
+      "=12",             // empty name side
+      "=cam",
+      "cam1=",           // empty number side
+      "12=",
+      "cam=cam",         // no number on either side
+      "12a=34b",
+      "a1=b2",
+      "12 =cam",         // blanks are no digits
+      "cam= 12",
+      "+12=cam",
+      "1=a=b",           // the name would hold '='
+      "a=1=2",
+      "1=2=3",
+      "1=a:b",           // ':' nowhere
+      "a:b=1",
+      "0x10=cam",
+      "==1",
+  };
+  for (const std::string& text : refused) {
+    SCOPED_TRACE(text);
+    qv::syslist::NameId parsed;
+    parsed.name = "untouched";
+    parsed.number = 77;
+    EXPECT_FALSE(qv::syslist::parseNameId(text, parsed));
+    EXPECT_EQ(parsed.name, "untouched");
+    EXPECT_EQ(parsed.number, 77u);
+
+    const std::string xml = sysList(source(text), sgp("s"));
+    std::string logged;
+    EXPECT_EQ(validateText(xml, m_log, logged), -8) << logged;
+    EXPECT_NE(logged.find("#001 /NameID is malformed or invalid"), std::string::npos) << logged;
+    EXPECT_FALSE(loadText(xml));
+    EXPECT_EQ(m_list.lastLoadCode(), -2);
+  }
 }
 
 TEST_F(SysListTest, TypeNamesIgnoreCaseAndLimitsAreInclusive) {
