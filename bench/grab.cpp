@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "quivox3/quivox3.h"
-#include "tine/tine_api.h"
+#include "platform/tine_api.h"
 #include "tinesim/control.h"
 
 namespace {

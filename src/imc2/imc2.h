@@ -1,5 +1,4 @@
-// IMC2/BKC2 sequence files: writer, reader and the content probes of every
-// sequence format the file dispatch recognises.
+// IMC2/BKC2 sequence files: writer, reader and content probe.
 #pragma once
 
 #include <cstdint>
@@ -53,12 +52,9 @@ bool _internal_readIMC2File(const char* asFilePath, QVBUNCHOFIMAGES* apImages, i
                             std::string& sOutErrorString, int* apiInInterrupt,
                             double* apdOutPercentageFinished);
 
-// Content probes: true when the whole file has the layout of the format.
-// None of them reads pixels.
+// Content probe: true when the whole file has the IMC2/BKC2 layout, ending
+// right after the last image. Reads no pixels.
 bool _internal_isIMC2File(const char* asFilePath);
-bool _internal_isIMCFile(const char* asFilePath);
-bool _internal_isIMMFile(const char* asFilePath);
-bool _internal_isBKGFile(const char* asFilePath);
 
 // Code and text of the failure that ended a read or a write.
 class CIMC2Outcome {

@@ -1,6 +1,5 @@
-// Content probes: each checks the header fields of its format and that the
-// file size agrees with them. None reads pixels; each closes its file.
-#include <cmath>
+// Content probe of IMC2/BKC2 files: walks the whole layout without reading
+// pixels; the file must end right after the last image.
 #include <cstring>
 #include <vector>
 
@@ -41,29 +40,6 @@ bool allMandatoryFound(const std::vector<METADATA_KEY_DEFINITION>& aTable) {
 bool readLineEnd(FILE* apFile) {
   uint8_t cr = 0, lf = 0;
   return readValue(apFile, cr) && cr == 13 && readValue(apFile, lf) && lf == 10;
-}
-
-// Frame header of IMM and BKG files, with the defaults of 0 applied.
-struct LegacyFrameHeader {
-  uint16_t w = 0, bipp = 0, h = 0, ebitpp = 0;
-};
-
-bool readLegacyFrameHeader(FILE* apFile, LegacyFrameHeader& aHeader, int64_t& aiFileSize) {
-  if (!readValue(apFile, aHeader.w) || !readValue(apFile, aHeader.bipp) ||
-      !readValue(apFile, aHeader.h) || !readValue(apFile, aHeader.ebitpp)) {
-    return false;
-  }
-  if (aHeader.bipp == 0) aHeader.bipp = 8;
-  if (aHeader.ebitpp == 0) aHeader.ebitpp = aHeader.bipp;
-  if (aHeader.w == 0 || aHeader.h == 0 || (aHeader.bipp != 8 && aHeader.bipp != 16) ||
-      aHeader.ebitpp > 16) {
-    return false;
-  }
-  return tell64(apFile) == 8 && fileSize(apFile, aiFileSize);
-}
-
-uint64_t legacyPixelBytes(const LegacyFrameHeader& aHeader) {
-  return uint64_t{aHeader.w} * aHeader.h * aHeader.bipp / 8;
 }
 
 }  // namespace
@@ -116,60 +92,4 @@ bool _internal_isIMC2File(const char* asFilePath) {
     if (!seekTo64(f, static_cast<int64_t>(clen), SEEK_CUR)) return false;
   }
   return tell64(f) == iFileSize;
-}
-
-bool _internal_isIMCFile(const char* asFilePath) {
-  FilePtr file = openForProbe(asFilePath);
-  if (!file) return false;
-  FILE* f = file.get();
-  uint32_t w = 0, h = 0, numImg = 0;
-  uint16_t bipp = 0, ebitpp = 0;
-  if (!readValue(f, w) || !readValue(f, h) || !readValue(f, bipp) || !readValue(f, ebitpp) ||
-      !readValue(f, numImg)) {
-    return false;
-  }
-  if (bipp == 0) bipp = 8;
-  if (ebitpp == 0) ebitpp = bipp;
-  if (w == 0 || h == 0 || numImg == 0 || (bipp != 8 && bipp != 16) || ebitpp > 16) return false;
-  // The legacy layout states the frame size in 32 bits.
-  const uint32_t iImageSizeInBytes = w * h * bipp / 8;
-
-  int64_t iFileSize = 0;
-  if (tell64(f) != 16 || !fileSize(f, iFileSize)) return false;
-  int64_t iFileSizeMissing = iFileSize - 16;
-  for (uint32_t i = 0; i < numImg; ++i) {
-    double dScale = 0;
-    uint32_t clen = 0, ulen = 0;
-    if (!readValue(f, dScale) || !readValue(f, clen) || !readValue(f, ulen)) return false;
-    iFileSizeMissing -= 16;
-    if (dScale < 0 || ulen != iImageSizeInBytes) return false;
-    if (static_cast<int64_t>(clen) > iFileSizeMissing) return false;
-    iFileSizeMissing -= clen;
-    if (!seekTo64(f, clen, SEEK_CUR)) return false;
-  }
-  return iFileSizeMissing == 0;
-}
-
-bool _internal_isIMMFile(const char* asFilePath) {
-  FilePtr file = openForProbe(asFilePath);
-  if (!file) return false;
-  LegacyFrameHeader header;
-  int64_t iFileSize = 0;
-  if (!readLegacyFrameHeader(file.get(), header, iFileSize)) return false;
-  const uint64_t iRecordBytes = legacyPixelBytes(header) + 16;
-  // At least one whole frame record; then a whole number of them, within
-  // the legacy tolerance.
-  if (static_cast<uint64_t>(iFileSize) < iRecordBytes) return false;
-  const double dNumImages = static_cast<double>(iFileSize) / static_cast<double>(iRecordBytes);
-  const double t = std::trunc(dNumImages);
-  return dNumImages > t - 0.001 && dNumImages < t + 0.001;
-}
-
-bool _internal_isBKGFile(const char* asFilePath) {
-  FilePtr file = openForProbe(asFilePath);
-  if (!file) return false;
-  LegacyFrameHeader header;
-  int64_t iFileSize = 0;
-  if (!readLegacyFrameHeader(file.get(), header, iFileSize)) return false;
-  return static_cast<uint64_t>(iFileSize) == legacyPixelBytes(header) + 8;
 }

@@ -12,7 +12,7 @@
 #include "image/image.h"
 #include "imc2/imc2.h"
 #include "imc2/metadata.h"
-#include "legacy/legacy.h"
+#include "runtime/text.h"
 #include "platform/files.h"
 #include "runtime/timetext.h"
 

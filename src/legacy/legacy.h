@@ -7,6 +7,7 @@
 #include <string>
 
 #include "quivox3/quivox3.h"
+#include "runtime/text.h"
 
 // Readers with user break (read once per frame; 1 stops with -9) and progress
 // (written progressScale x (i+1)/n after frame i). Both pointers may be null.
@@ -20,6 +21,12 @@ int load_imc_fileEx(const char* name, VIDINFHDR* vinf, int* userbreak, double* p
 // Single-frame BKG reader; on success writes progressValue to *progress.
 int load_bkg_fileEx(const char* name, VIDINFHDR* vinf, double* progress, double progressValue);
 
+// Content probes: true when the whole file has the layout of the format.
+// None of them reads pixels.
+bool _internal_isIMCFile(const char* asFilePath);
+bool _internal_isIMMFile(const char* asFilePath);
+bool _internal_isBKGFile(const char* asFilePath);
+
 // Text for a legacy reader result code; stored into out and returned.
 std::string _internal_legacyLoadResultString(int code, std::string& out);
 
@@ -30,11 +37,6 @@ std::string _internal_legacyLoadResultString(int code, std::string& out);
 bool _internal_VIDINFHDRToBunch(const char* file, VIDINFHDR* in, QVBUNCHOFIMAGES* out,
                                 int* userbreak, double* progress, double progressStart,
                                 std::string& sErrorString);
-
-// Copies name into buffer (size bytes, terminator included), cutting out the
-// middle with "..." when it does not fit. False (nothing written) when buffer
-// is null, name is null or size is below 5.
-bool _internal_shortenPath(const char* name, char* buffer, size_t size);
 
 // Writes one 8-bit BMP file of width x height pixels (rows top-down, no
 // padding) with palette 0 (grey), 1 or 2. 0, -9 argument, -4 not created,

@@ -1,4 +1,4 @@
-#include "runtime/lifecycle.h"
+#include "lifecycle/lifecycle.h"
 
 #include "tine/bringup.h"
 

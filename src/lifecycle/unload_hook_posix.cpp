@@ -1,4 +1,4 @@
 // The shared object's unload hook: what a Windows DLL does at process detach.
-#include "runtime/lifecycle.h"
+#include "lifecycle/lifecycle.h"
 
 __attribute__((destructor)) static void qvOnUnload() { qvLibraryProcessDetach(); }

@@ -9,7 +9,7 @@
 #include "platform/platform.h"
 #include "quivox3/quivox3.h"
 #include "runtime/logging.h"
-#include "tine/tine_api.h"
+#include "platform/tine_api.h"
 
 // Process-wide runtime state. Deliberately unlocked: every message at
 // verbosity 3 is one open-append-close, so lines stay whole across threads

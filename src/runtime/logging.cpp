@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "runtime/timetext.h"
-#include "tine/tine_api.h"
+#include "platform/tine_api.h"
 
 namespace qv::logline {
 

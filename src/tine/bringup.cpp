@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "runtime/log.h"
-#include "tine/tine_api.h"
+#include "platform/tine_api.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "tine/tine_api.h"
+#include "platform/tine_api.h"
 
 // Text reader: -2 null container or not a text format, -23 no elements;
 // otherwise 1 when the text was cut to the buffer, 0 when not. The buffer

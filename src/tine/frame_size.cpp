@@ -5,7 +5,7 @@
 #include "tine/address_check.h"
 #include "tine/bringup.h"
 #include "tine/property_info.h"
-#include "tine/tine_api.h"
+#include "platform/tine_api.h"
 
 namespace {
 

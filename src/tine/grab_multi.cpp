@@ -28,7 +28,7 @@
 #include "tine/bringup.h"
 #include "tine/link_close.h"
 #include "tine/modes.h"
-#include "tine/tine_api.h"
+#include "platform/tine_api.h"
 #include "tine/trace_text.h"
 
 namespace {

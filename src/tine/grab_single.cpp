@@ -9,7 +9,7 @@
 #include "tine/address_check.h"
 #include "tine/bringup.h"
 #include "tine/property_info.h"
-#include "tine/tine_api.h"
+#include "platform/tine_api.h"
 #include "tine/trace_text.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include "runtime/log.h"
 #include "runtime/logging.h"
 #include "runtime/stopwatch.h"
-#include "tine/tine_api.h"
+#include "platform/tine_api.h"
 
 namespace {
 

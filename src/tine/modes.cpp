@@ -8,7 +8,7 @@
 #include <string>
 
 #include "quivox3/quivox3.h"
-#include "tine/tine_api.h"
+#include "platform/tine_api.h"
 
 namespace {
 

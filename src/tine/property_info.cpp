@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "tine/tine_api.h"
+#include "platform/tine_api.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "imc2/imc2.h"
+#include "legacy/legacy.h"
 #include "imc2_test_util.h"
 #include "support/tempdir.h"
 

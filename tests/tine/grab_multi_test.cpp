@@ -7,7 +7,7 @@
 
 #include "quivox3/quivox3.h"
 #include "tine/grab_multi.h"
-#include "tine/tine_api.h"
+#include "platform/tine_api.h"
 #include "tine_fixture.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "runtime/logging.h"
-#include "tine/tine_api.h"
+#include "platform/tine_api.h"
 #include "tine/link_close.h"
 #include "tine_fixture.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "quivox3/quivox3.h"
-#include "tine/tine_api.h"
+#include "platform/tine_api.h"
 #include "tine_fixture.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "quivox3/quivox3.h"
-#include "tine/tine_api.h"
+#include "platform/tine_api.h"
 #include "tinesim/control.h"
 
 #define TINESIM_API extern "C" __attribute__((visibility("default")))

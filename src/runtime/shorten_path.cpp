@@ -3,7 +3,7 @@
 // those tell a reader where a file came from.
 #include <cstring>
 
-#include "legacy/legacy.h"
+#include "runtime/text.h"
 
 namespace {
 
