@@ -1,6 +1,5 @@
 // IMC2/BKC2 reader: every structural element and metadata record is checked
 // as it is met; the images are handed over only when all of them were read.
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,6 +9,7 @@
 #include <string>
 
 #include "image/image.h"
+#include "codec/frame_codec.h"
 #include "imc2/imc2.h"
 #include "imc2/metadata.h"
 #include "runtime/text.h"
@@ -23,8 +23,6 @@ constexpr uint64_t kMaxStoredLength = 2147483647;
 // No image block is shorter: its head, two records and one data byte.
 constexpr uint64_t kMinImageBlockBytes =
     kIMC2ImageHeadBytes + kIMC2MinImageRecords * METADATA_IN_FILE_SINGLE_ENTRY__SIZE_BYTES + 1;
-// Deflate cannot expand one stream byte into more than 1032 bytes.
-constexpr uint64_t kMaxDeflateExpansion = 1032;
 
 using qv::platform::FilePtr;
 using qv::platform::MallocBuffer;
@@ -533,13 +531,13 @@ class CIMC2Reader : public CIMC2Outcome {
   // by expanding the stream in small pieces, without a buffer of its size.
   bool refuseOversizedFrame(DIMAGE& img, uint32_t i, uint64_t ulen, uint64_t clen) {
     if (clen < ulen) {
-      const int r = expandsToExactly(clen, ulen);
-      if (r == kReadIoError) {
+      const qv::codec::StreamCheck r = qv::codec::checkStreamInFile(m_file.get(), clen, ulen);
+      if (r == qv::codec::StreamCheck::kReadError) {
         return fail(kReadIoError, quoted() +
                                       " read error: Unable to read image compressed bits (size=" +
                                       std::to_string(clen) + ") of image " + ofImage(i) + ".");
       }
-      if (r != 0) return failDecompression(i);
+      if (r != qv::codec::StreamCheck::kExact) return failDecompression(i);
     }
     DIMAGE header = img;  // checked with the sizes it would get; its bytes are never read
     static uint8_t s_placeholder;
@@ -555,40 +553,6 @@ class CIMC2Reader : public CIMC2Outcome {
     return failInvalidImage(i);
   }
 
-  // 0: the next clen bytes are one zlib stream of exactly ulen bytes, as
-  // uncompress would accept it; -8 otherwise; -5 when they cannot be read.
-  int expandsToExactly(uint64_t clen, uint64_t ulen) {
-    constexpr size_t kChunk = 64 * 1024;
-    std::unique_ptr<uint8_t[]> in(new (std::nothrow) uint8_t[kChunk]);
-    std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[kChunk]);
-    if (!in || !out) return kReadZlibFailed;
-    z_stream zs;
-    memset(&zs, 0, sizeof zs);
-    if (inflateInit(&zs) != Z_OK) return kReadZlibFailed;
-    uint64_t iLeft = clen, iExpanded = 0;
-    int r = Z_OK;
-    while (r == Z_OK) {
-      if (zs.avail_in == 0) {
-        if (iLeft == 0) break;
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(iLeft, kChunk));
-        if (fread(in.get(), 1, n, m_file.get()) != n) {
-          inflateEnd(&zs);
-          return kReadIoError;
-        }
-        iLeft -= n;
-        zs.next_in = in.get();
-        zs.avail_in = static_cast<uInt>(n);
-      }
-      zs.next_out = out.get();
-      zs.avail_out = kChunk;
-      r = inflate(&zs, Z_NO_FLUSH);
-      iExpanded += kChunk - zs.avail_out;
-      if (iExpanded > ulen) r = Z_BUF_ERROR;
-    }
-    inflateEnd(&zs);
-    return r == Z_STREAM_END && iExpanded == ulen ? 0 : kReadZlibFailed;
-  }
-
   bool readFrame(DIMAGE& img, uint32_t i, uint64_t ulen, uint64_t clen) {
     FILE* f = m_file.get();
     const bool bCompressed = clen < ulen;
@@ -602,7 +566,7 @@ class CIMC2Reader : public CIMC2Outcome {
     if (iPosition < 0 || clen > static_cast<uint64_t>(m_iFileSize - iPosition)) {
       return fail(kReadIoError, sUnableToRead);
     }
-    if (bCompressed && ulen / kMaxDeflateExpansion > clen) return failDecompression(i);
+    if (bCompressed && !qv::codec::mayInflateTo(clen, ulen)) return failDecompression(i);
     if (ulen > static_cast<uint64_t>(MAX_TRANSPORT_SIZE))
       return refuseOversizedFrame(img, i, ulen, clen);
 
@@ -633,13 +597,9 @@ class CIMC2Reader : public CIMC2Outcome {
       return fail(kReadIoError, sUnableToRead);
     }
     if (bCompressed) {
-      uLongf ulExpanded = static_cast<uLongf>(ulen);
       // A stream that ends early would leave part of the frame undefined.
-      if (uncompress(img.frameBuffer, &ulExpanded, m_pStream.get(), static_cast<uLong>(clen)) !=
-              Z_OK ||
-          ulExpanded != ulen) {
+      if (!qv::codec::inflateExactly(m_pStream.get(), clen, img.frameBuffer, ulen))
         return failDecompression(i);
-      }
     }
     img.frameHeader.appendedFrameSize = static_cast<int32_t>(ulen);
     img.sourceHeader.totalLength = static_cast<uint32_t>(ulen + QV_HDR_IMAGE_SIZE);

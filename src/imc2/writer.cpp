@@ -1,7 +1,7 @@
 // IMC2/BKC2 writer: header, global records, then per image its lengths,
 // per-image records and the zlib stream (or the raw frame when zlib cannot
 // shrink it).
-#include <zlib.h>
+#include "codec/frame_codec.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -249,31 +249,32 @@ class CIMC2Writer : public CIMC2Outcome {
       return fail(kWriteCompressFailed,
                   saveError() + "Error compressing image #" + ofImage(i) + ".");
     }
-    const uLong ulSource = static_cast<uLong>(iFrameBytes);
-    const uLong ulBound = compressBound(ulSource);
-    if (ulBound > m_iCompressCapacity) {
+    const uint64_t iSource = static_cast<uint64_t>(iFrameBytes);
+    const uint64_t iBound = qv::codec::compressBound(iSource);
+    if (iBound > m_iCompressCapacity) {
       // One buffer serves all frames; it grows only for a larger frame.
       m_pCompressBuffer.reset();
       m_iCompressCapacity = 0;
-      m_pCompressBuffer = qv::platform::allocateBytes(ulBound);
+      m_pCompressBuffer = qv::platform::allocateBytes(iBound);
       if (!m_pCompressBuffer) {
         return fail(kWriteNoCompressMemory,
                     saveError() + "Error allocating temporary memory for compressed image #" +
                         ofImage(i) + ".");
       }
-      m_iCompressCapacity = ulBound;
+      m_iCompressCapacity = iBound;
     }
-    uLongf ulCompressed = static_cast<uLongf>(m_iCompressCapacity);
-    if (compress(m_pCompressBuffer.get(), &ulCompressed, aImg.frameBuffer, ulSource) != Z_OK) {
+    uint64_t iCompressed = 0;
+    if (!qv::codec::compressFrame(aImg.frameBuffer, iSource, m_pCompressBuffer.get(),
+                                  m_iCompressCapacity, iCompressed)) {
       return fail(kWriteCompressFailed,
                   saveError() + "Error compressing image #" + ofImage(i) + ".");
     }
-    if (ulCompressed < ulSource) {
+    if (iCompressed < iSource) {
       apData = m_pCompressBuffer.get();
-      aiLength = ulCompressed;
+      aiLength = iCompressed;
     } else {
       apData = aImg.frameBuffer;
-      aiLength = ulSource;
+      aiLength = iSource;
     }
     return true;
   }
@@ -386,7 +387,7 @@ class CIMC2Writer : public CIMC2Outcome {
   double* m_pdProgress;
   OutputFile m_file;
   MallocBuffer m_pCompressBuffer;
-  uLong m_iCompressCapacity = 0;
+  uint64_t m_iCompressCapacity = 0;
   char m_sCameraPortName[65] = {};
   bool m_bWritePortName = false;
   bool m_bWritePortId = false;

@@ -1,9 +1,8 @@
 // IMC and BKC files (one layout): a 16-byte file header, then per frame its
 // scale, compressed and uncompressed lengths and one zlib stream.
-#include <zlib.h>
-
 #include <cstdint>
 
+#include "codec/frame_codec.h"
 #include "legacy/legacy.h"
 #include "legacy/legacy_io.h"
 
@@ -13,10 +12,6 @@ namespace {
 
 constexpr size_t kFileHeaderBytes = 16;
 constexpr size_t kImageHeaderBytes = 16;
-// Deflate cannot expand data by more than about 1032:1; a stream claiming more
-// is damaged, and refusing it spares a huge allocation.
-constexpr uint64_t kMaxInflateRatio = 1100;
-constexpr uint64_t kInflateSlack = 4096;
 
 struct ImcGeometry {
   int32_t w = 0;
@@ -61,7 +56,7 @@ int readFrame(FILE* f, const ImcGeometry& g, uint64_t& uiBytesLeft, MallocBuffer
   const uint32_t uiUncompressed = getU32(raw + 12);
   if (uiUncompressed != g.frameBytes) return kReadBadContent;
   if (uiCompressed > uiBytesLeft) return kReadShort;
-  if (g.frameBytes > uiCompressed * kMaxInflateRatio + kInflateSlack) return kReadDecompression;
+  if (!qv::codec::mayInflateTo(uiCompressed, g.frameBytes)) return kReadDecompression;
   uiBytesLeft -= uiCompressed;
 
   if (uiCompressed > uiScratchSize) {
@@ -72,10 +67,9 @@ int readFrame(FILE* f, const ImcGeometry& g, uint64_t& uiBytesLeft, MallocBuffer
   if (!readExact(f, scratch.get(), uiCompressed)) return kReadShort;
   pFrame = allocateBytes(g.frameBytes).release();
   if (pFrame == nullptr) return kReadOutOfMemory;
-  uLongf uiProduced = static_cast<uLongf>(g.frameBytes);
-  if (uncompress(pFrame, &uiProduced, scratch.get(), uiCompressed) != Z_OK ||
-      uiProduced != g.frameBytes)
-    return kReadDecompression;  // a short stream would leave part of the frame undefined
+  // A short stream would leave part of the frame undefined.
+  if (!qv::codec::inflateExactly(scratch.get(), uiCompressed, pFrame, g.frameBytes))
+    return kReadDecompression;
   return kReadOk;
 }
 
@@ -154,18 +148,18 @@ int writeImcBkc(const char* asName, VIDINFHDR* apV, int* apiUserBreak, double* a
   encodeFileHeader(*apV, header);
   if (!out.write(header, sizeof header)) return kWriteFailed;
 
-  // zlib's own bound: every frame fits, however small or incompressible. The
-  // stream bytes do not depend on the capacity, so one buffer serves all frames.
-  const uLong uiFrameBytes = static_cast<uLong>(recordFrameBytes(*apV));
-  const uLong uiCapacity = compressBound(uiFrameBytes);
+  // The bound fits every frame, however incompressible; the stream does not
+  // depend on the capacity, so one buffer serves all frames.
+  const uint64_t uiFrameBytes = recordFrameBytes(*apV);
+  const uint64_t uiCapacity = qv::codec::compressBound(uiFrameBytes);
   MallocBuffer compressed = allocateBytes(uiCapacity);
   if (!compressed) return kWriteOutOfMemory;
   const int32_t n = apV->numframes;
   for (int32_t i = 0; i < n; ++i) {
     reportProgress(apdProgress, static_cast<double>(i) / n);
     if (interruptRequested(apiUserBreak)) return kWriteUserBreak;
-    uLongf uiLength = uiCapacity;
-    if (compress(compressed.get(), &uiLength, apV->framebits[i], uiFrameBytes) != Z_OK)
+    uint64_t uiLength = 0;
+    if (!qv::codec::compressFrame(apV->framebits[i], uiFrameBytes, compressed.get(), uiCapacity, uiLength))
       return kWriteCompression;
     uint8_t image[kImageHeaderBytes];
     putF64(image, apV->framescales[i]);

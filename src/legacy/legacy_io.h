@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "platform/files.h"
 #include "runtime/caller_flags.h"
 #include "quivox3/quivox3.h"
@@ -55,34 +56,14 @@ using qv::platform::OutputFile;
 using qv::platform::readExact;
 using qv::platform::seekTo64;
 
-// Little-endian field coding, independent of the host's byte order.
-inline uint16_t getU16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t getU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline int32_t getI32(const uint8_t* p) { return static_cast<int32_t>(getU32(p)); }
-inline double getF64(const uint8_t* p) {
-  const uint64_t uiBits = static_cast<uint64_t>(getU32(p)) | (static_cast<uint64_t>(getU32(p + 4)) << 32);
-  double d;
-  std::memcpy(&d, &uiBits, sizeof d);
-  return d;
-}
-inline void putU16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void putU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-inline void putF64(uint8_t* p, double d) {
-  uint64_t uiBits;
-  std::memcpy(&uiBits, &d, sizeof d);
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(uiBits >> (8 * i));
-}
-
+// Little-endian field coding.
+using qv::platform::getF64;
+using qv::platform::getI32;
+using qv::platform::getU16;
+using qv::platform::getU32;
+using qv::platform::putF64;
+using qv::platform::putU16;
+using qv::platform::putU32;
 
 // A loader accepts only records with no arrays attached, whatever the type.
 inline bool isEmptyRecord(const VIDINFHDR& v) {

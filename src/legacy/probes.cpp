@@ -4,13 +4,17 @@
 #include <cmath>
 
 #include "legacy/legacy.h"
+#include "platform/byte_order.h"
 #include "platform/files.h"
 
 namespace {
 
 using qv::platform::FilePtr;
 using qv::platform::fileSize;
-using qv::platform::readValue;
+using qv::platform::getF64;
+using qv::platform::getU16;
+using qv::platform::getU32;
+using qv::platform::readExact;
 using qv::platform::seekTo64;
 using qv::platform::tell64;
 
@@ -24,11 +28,15 @@ struct LegacyFrameHeader {
   uint16_t w = 0, bipp = 0, h = 0, ebitpp = 0;
 };
 
+// The probe compares the whole 16-bit words; the readers look at their low
+// bytes only, as the layout says.
 bool readLegacyFrameHeader(FILE* apFile, LegacyFrameHeader& aHeader, int64_t& aiFileSize) {
-  if (!readValue(apFile, aHeader.w) || !readValue(apFile, aHeader.bipp) ||
-      !readValue(apFile, aHeader.h) || !readValue(apFile, aHeader.ebitpp)) {
-    return false;
-  }
+  uint8_t raw[8];
+  if (!readExact(apFile, raw, sizeof raw)) return false;
+  aHeader.w = getU16(raw);
+  aHeader.bipp = getU16(raw + 2);
+  aHeader.h = getU16(raw + 4);
+  aHeader.ebitpp = getU16(raw + 6);
   if (aHeader.bipp == 0) aHeader.bipp = 8;
   if (aHeader.ebitpp == 0) aHeader.ebitpp = aHeader.bipp;
   if (aHeader.w == 0 || aHeader.h == 0 || (aHeader.bipp != 8 && aHeader.bipp != 16) ||
@@ -48,12 +56,10 @@ bool _internal_isIMCFile(const char* asFilePath) {
   FilePtr file = openForProbe(asFilePath);
   if (!file) return false;
   FILE* f = file.get();
-  uint32_t w = 0, h = 0, numImg = 0;
-  uint16_t bipp = 0, ebitpp = 0;
-  if (!readValue(f, w) || !readValue(f, h) || !readValue(f, bipp) || !readValue(f, ebitpp) ||
-      !readValue(f, numImg)) {
-    return false;
-  }
+  uint8_t raw[16];
+  if (!readExact(f, raw, sizeof raw)) return false;
+  const uint32_t w = getU32(raw), h = getU32(raw + 4), numImg = getU32(raw + 12);
+  uint16_t bipp = getU16(raw + 8), ebitpp = getU16(raw + 10);
   if (bipp == 0) bipp = 8;
   if (ebitpp == 0) ebitpp = bipp;
   if (w == 0 || h == 0 || numImg == 0 || (bipp != 8 && bipp != 16) || ebitpp > 16) return false;
@@ -64,9 +70,10 @@ bool _internal_isIMCFile(const char* asFilePath) {
   if (tell64(f) != 16 || !fileSize(f, iFileSize)) return false;
   int64_t iFileSizeMissing = iFileSize - 16;
   for (uint32_t i = 0; i < numImg; ++i) {
-    double dScale = 0;
-    uint32_t clen = 0, ulen = 0;
-    if (!readValue(f, dScale) || !readValue(f, clen) || !readValue(f, ulen)) return false;
+    uint8_t image[16];
+    if (!readExact(f, image, sizeof image)) return false;
+    const double dScale = getF64(image);
+    const uint32_t clen = getU32(image + 8), ulen = getU32(image + 12);
     iFileSizeMissing -= 16;
     if (dScale < 0 || ulen != iImageSizeInBytes) return false;
     if (static_cast<int64_t>(clen) > iFileSizeMissing) return false;

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/byte_order.h"
+
 namespace qv::platform {
 
 struct FileCloser {
@@ -28,7 +30,7 @@ inline bool readExact(FILE* apFile, void* apBuffer, size_t aiBytes) {
   return std::fread(apBuffer, 1, aiBytes, apFile) == aiBytes;
 }
 
-// A plain value in the host's byte order.
+// A plain value as it lies in memory: little-endian (see byte_order.h).
 template <typename T>
 bool readValue(FILE* apFile, T& aValue) {
   return readExact(apFile, &aValue, sizeof aValue);

@@ -1,0 +1,42 @@
+// The one codec of compressed frames in sequence files: every frame is one
+// zlib-format stream. Writers compress a frame into a buffer of the bound's
+// size; readers inflate a stream into exactly the frame's length, refusing
+// streams that cannot expand that far before they allocate for them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace qv::codec {
+
+// Deflate's largest expansion: one stream byte yields at most 1032 bytes.
+constexpr uint64_t kMaxExpansion = 1032;
+
+// False when a stream of streamBytes cannot inflate to frameBytes: a header
+// claiming such a frame is damaged, whatever its stream holds.
+constexpr bool mayInflateTo(uint64_t streamBytes, uint64_t frameBytes) {
+  return frameBytes / kMaxExpansion <= streamBytes;
+}
+
+// Capacity a compressed frame of frameBytes may need (never below frameBytes).
+uint64_t compressBound(uint64_t frameBytes);
+
+// Compresses frameBytes bytes into out (capacity bytes, at least
+// compressBound(frameBytes)) at the default level. The stream's length goes
+// to streamBytes. False on failure.
+bool compressFrame(const uint8_t* frame, uint64_t frameBytes, uint8_t* out, uint64_t capacity,
+                   uint64_t& streamBytes);
+
+// True when stream (streamBytes) is one zlib stream that inflates to exactly
+// frameBytes bytes, written to frame. A shorter or longer result is a failure:
+// it would leave part of the frame undefined or describe another frame.
+bool inflateExactly(const uint8_t* stream, uint64_t streamBytes, uint8_t* frame, uint64_t frameBytes);
+
+enum class StreamCheck { kExact, kMismatch, kReadError, kNoMemory };
+// Reads streamBytes from the file's current position and tells whether they
+// form one zlib stream of exactly frameBytes bytes, holding little memory
+// whatever the frame's size.
+StreamCheck checkStreamInFile(FILE* file, uint64_t streamBytes, uint64_t frameBytes);
+
+}  // namespace qv::codec
