@@ -4,6 +4,7 @@
 
 #include "imc2/imc2.h"
 #include "legacy/legacy.h"
+#include "runtime/text.h"
 
 namespace {
 
@@ -19,14 +20,6 @@ constexpr int kSaveConversionFailed = -16;
 // the conversion into a bunch the second.
 constexpr double kLegacyReaderShare = 0.5;
 
-// Reason texts go out only on failure, cut to the buffer and terminated.
-void copyReason(const std::string& sReason, char* asOut, size_t aiSize) {
-  if (asOut == nullptr || aiSize <= 1) return;
-  const size_t iLength = sReason.size() < aiSize - 1 ? sReason.size() : aiSize - 1;
-  memcpy(asOut, sReason.data(), iLength);
-  asOut[iLength] = '\0';
-}
-
 // A legacy record that is released on every way out.
 class CLocalVidInfHdr {
  public:
@@ -40,42 +33,19 @@ class CLocalVidInfHdr {
   VIDINFHDR m_vinf;
 };
 
-bool endsWithIgnoringCase(const char* asText, const char* asEnding) {
-  const size_t iText = strlen(asText), iEnding = strlen(asEnding);
-  if (iEnding > iText) return false;
-  const char* p = asText + iText - iEnding;
-  for (size_t i = 0; i < iEnding; ++i) {
-    char a = p[i], b = asEnding[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
-}
-
-struct LegacyFormat {
-  const char* extension;
-  const char* name;
-  int32_t type;
-  int (*write)(const char*, VIDINFHDR*, int*, double*);
-};
-
 int saveBkgIgnoringBreakAndProgress(const char* asName, VIDINFHDR* apVinf, int*, double*) {
   return save_bkg_file(asName, apVinf);
 }
 
-const LegacyFormat kLegacyFormats[] = {
-    {".imc", "imc", 2, save_imc_fileEx},
-    {".bkc", "bkc", 4, save_bkc_fileEx},
-    {".imm", "imm", 1, save_imm_fileEx},
-    {".bkg", "bkg", 3, saveBkgIgnoringBreakAndProgress},
-};
-
-const LegacyFormat* legacyFormatOf(const char* asFilePath) {
-  for (const LegacyFormat& format : kLegacyFormats) {
-    if (endsWithIgnoringCase(asFilePath, format.extension)) return &format;
+// The writer of a legacy record type.
+using LegacyWriter = int (*)(const char*, VIDINFHDR*, int*, double*);
+LegacyWriter legacyWriterOf(int32_t type) {
+  switch (type) {
+    case 1: return save_imm_fileEx;
+    case 2: return save_imc_fileEx;
+    case 3: return saveBkgIgnoringBreakAndProgress;
+    default: return save_bkc_fileEx;
   }
-  return nullptr;
 }
 
 std::string legacyWriterText(int aiCode) {
@@ -101,7 +71,7 @@ std::string legacyWriterText(int aiCode) {
   }
 }
 
-int saveLegacy(QVBUNCHOFIMAGES* apImages, const char* asFilePath, const LegacyFormat& aFormat,
+int saveLegacy(QVBUNCHOFIMAGES* apImages, const char* asFilePath, const LegacyFileType& aFormat,
                int* apiInInterrupt, double* apdOutPercentageFinished, std::string& sReason) {
   CLocalVidInfHdr vinf;
   char sTransformErrorMessage[200] = "";
@@ -114,7 +84,8 @@ int saveLegacy(QVBUNCHOFIMAGES* apImages, const char* asFilePath, const LegacyFo
     return kSaveConversionFailed;
   }
   vinf.get()->type = aFormat.type;
-  const int code = aFormat.write(asFilePath, vinf.get(), apiInInterrupt, apdOutPercentageFinished);
+  const int code =
+      legacyWriterOf(aFormat.type)(asFilePath, vinf.get(), apiInInterrupt, apdOutPercentageFinished);
   if (code == 0) return 0;
   sReason = imc2FileQuote(asFilePath) + " save error: Error saving to " + aFormat.name +
             " format: " + legacyWriterText(code);
@@ -135,7 +106,7 @@ int saveImages(QVBUNCHOFIMAGES* apImages, const char* asFilePath, int* apiInInte
     sReason = imc2FileQuote(asFilePath) + " save error: Parameter apImages must not be NULL.";
     return kSaveBadArgument;
   }
-  if (const LegacyFormat* pFormat = legacyFormatOf(asFilePath)) {
+  if (const LegacyFileType* pFormat = _internal_legacyFileTypeOf(asFilePath)) {
     return saveLegacy(apImages, asFilePath, *pFormat, apiInInterrupt, apdOutPercentageFinished,
                       sReason);
   }
@@ -222,7 +193,7 @@ extern "C" QV_API int qvCheckFileFormat(const char* asFilePath, char* asOutError
   if (_internal_isIMCFile(asFilePath)) return 2;
   if (_internal_isIMMFile(asFilePath)) return 0;
   if (_internal_isBKGFile(asFilePath)) return 1;
-  copyReason(std::string("File (") + (asFilePath != nullptr ? asFilePath : "NULL") +
+  qv::text::copyReason(std::string("File (") + (asFilePath != nullptr ? asFilePath : "NULL") +
                  ") is either no IMC2 or BKC2 or IMC or BKC or IMM or BKG or could not be found "
                  "or opened.",
              asOutErrorString, aiOutErrorStringSize);
@@ -236,7 +207,7 @@ extern "C" QV_API int qvLoadImagesFromFileEx(const char* asFilePath, QVBUNCHOFIM
   std::string sReason;
   const int code =
       loadImages(asFilePath, apImages, apiInInterrupt, apdOutPercentageFinished, sReason);
-  if (code != 0) copyReason(sReason, asOutErrorString, aiOutErrorStringSize);
+  if (code != 0) qv::text::copyReason(sReason, asOutErrorString, aiOutErrorStringSize);
   return code;
 }
 
@@ -251,7 +222,7 @@ extern "C" QV_API int qvSaveImagesToFileEx(QVBUNCHOFIMAGES* apImages, const char
   std::string sReason;
   const int code =
       saveImages(apImages, asFilePath, apiInInterrupt, apdOutPercentageFinished, sReason);
-  if (code != 0) copyReason(sReason, asOutErrorString, aiOutErrorStringSize);
+  if (code != 0) qv::text::copyReason(sReason, asOutErrorString, aiOutErrorStringSize);
   return code;
 }
 

@@ -1,6 +1,5 @@
 // Words for image formats and flag bits, and their parsers. The sequence
 // files store these words, so renderings and parsers must round-trip.
-#include <strings.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include <string>
 
 #include "image/image.h"
+#include "runtime/text.h"
 
 namespace {
 
@@ -66,13 +66,13 @@ std::string formatText(int aiFormat, bool abLongForm) {
 // false for a word outside the table.
 bool lookUpFlagWord(const std::string& sWord, size_t& uiGroup, bool& bSets) {
   for (size_t i = 0; i < kFlagGroups; ++i) {
-    if (strcasecmp(sWord.c_str(), kFlagWords[i].sWhenSet) == 0) {
+    if (qv::text::equalIgnoringCase(sWord.c_str(), kFlagWords[i].sWhenSet)) {
       uiGroup = i;
       bSets = true;
       return true;
     }
     if (kFlagWords[i].sWhenClear != nullptr &&
-        strcasecmp(sWord.c_str(), kFlagWords[i].sWhenClear) == 0) {
+        qv::text::equalIgnoringCase(sWord.c_str(), kFlagWords[i].sWhenClear)) {
       uiGroup = i;
       bSets = false;
       return true;

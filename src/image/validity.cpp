@@ -8,6 +8,7 @@
 
 #include "image/image.h"
 #include "runtime/log.h"
+#include "runtime/text.h"
 
 namespace {
 
@@ -244,10 +245,8 @@ extern "C" QV_API int qvCheckImageValidity(DIMAGE* apImg, char* asOutErrorString
                                            size_t aiOutErrorStringSize) {
   std::string sErrorMessage;
   const int iCode = _internal_qvCheckImageValidityEx(apImg, sErrorMessage);
-  if (iCode != 1 && asOutErrorString != nullptr && aiOutErrorStringSize > 1) {
-    const size_t iCopied = std::min(sErrorMessage.size(), aiOutErrorStringSize - 1);
-    std::memcpy(asOutErrorString, sErrorMessage.data(), iCopied);
-    asOutErrorString[iCopied] = '\0';
+  if (iCode != 1) {
+    qv::text::copyReason(sErrorMessage, asOutErrorString, aiOutErrorStringSize);
   }
   return iCode;
 }

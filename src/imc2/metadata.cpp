@@ -1,4 +1,5 @@
 #include "imc2/metadata.h"
+#include "runtime/text.h"
 
 #include <cerrno>
 #include <cfloat>
@@ -40,7 +41,6 @@ const METADATA_KEY_DEFINITION kImageMetadataKeys[kNumImageMetadataKeys] = {
 
 namespace {
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Formats into the caller's optional message buffer: cut and terminated.
 void setMessage(char* asOut, size_t aiSize, const char* asFormat, ...)
@@ -81,12 +81,7 @@ bool isUsableKeyTable(const METADATA_KEY_DEFINITION* apTable, uint32_t aiRows, c
 
 }  // namespace
 
-bool metadataKeyEquals(const char* asA, const char* asB) {
-  for (;; ++asA, ++asB) {
-    if (asciiLower(*asA) != asciiLower(*asB)) return false;
-    if (*asA == '\0') return true;
-  }
-}
+bool metadataKeyEquals(const char* asA, const char* asB) { return qv::text::equalIgnoringCase(asA, asB); }
 
 // The 32-bit conversions follow strtol/strtoul where long has 32 bits; the
 // 64-bit library calls are narrowed with the same range rules.

@@ -12,6 +12,7 @@
 #include "legacy/legacy.h"
 #include "legacy/legacy_io.h"
 #include "runtime/log.h"
+#include "runtime/text.h"
 
 using namespace qv::legacy;
 
@@ -106,11 +107,6 @@ double scaleOf(const DIMAGE& aImg) {
   return fScale <= 0.0f ? 1.0 : static_cast<double>(fScale);
 }
 
-void copyText(const std::string& sText, char* asBuffer, unsigned int aiSize) {
-  if (asBuffer == nullptr || aiSize <= 1) return;
-  std::snprintf(asBuffer, aiSize, "%s", sText.c_str());
-}
-
 int convertBunch(QVBUNCHOFIMAGES* aImages, VIDINFHDR* aV, bool bLowMemory, bool& bIntact,
                  std::string& sError) {
   const uint32_t n = aImages->numFrames;
@@ -176,7 +172,7 @@ extern "C" QV_API int qvBunchToVIDINFHDREx2(QVBUNCHOFIMAGES* aImages, VIDINFHDR*
   // Low-memory mode has consumed the bunch either way: release what is left.
   if (!bIntact) qvFreeBunch(aImages);
   if (apiOutBunchIntact != nullptr) *apiOutBunchIntact = bIntact ? 1 : 0;
-  if (iResult != kConvertOk) copyText(sError, asOutErrorString, aiOutErrorStringSize);
+  if (iResult != kConvertOk) qv::text::copyReason(sError, asOutErrorString, aiOutErrorStringSize);
   return iResult;
 }
 

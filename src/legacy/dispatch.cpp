@@ -1,40 +1,40 @@
 // The two general entry points of the legacy formats: choose the reader or
 // writer by a type code, or by the file name's extension.
-#include <strings.h>
-
 #include <cstring>
 #include <string>
 
 #include "legacy/legacy.h"
 #include "legacy/legacy_io.h"
+#include "runtime/text.h"
 
 using namespace qv::legacy;
 
 namespace {
 
-// Extensions by type code 1 to 4, in the order the name is tested.
-constexpr const char* kExtensions[] = {".imm", ".imc", ".bkg", ".bkc"};
 constexpr size_t kMaxSaveNameLength = 1019;
 
-bool endsWithIgnoringCase(const char* asName, const char* asEnding) {
-  const size_t n = std::strlen(asName);
-  const size_t m = std::strlen(asEnding);
-  return n >= m && strcasecmp(asName + n - m, asEnding) == 0;
-}
-
-// 1 to 4 for a known extension, 0 for none.
-int typeFromExtension(const char* asName) {
-  for (int i = 0; i < 4; ++i)
-    if (endsWithIgnoringCase(asName, kExtensions[i])) return i + 1;
-  return 0;
-}
+constexpr LegacyFileType kLegacyFileTypes[] = {
+    {1, ".imm", "imm"}, {2, ".imc", "imc"}, {3, ".bkg", "bkg"}, {4, ".bkc", "bkc"}};
 
 }  // namespace
 
+const LegacyFileType* _internal_legacyFileTypeOf(const char* name) {
+  for (const LegacyFileType& fileType : kLegacyFileTypes)
+    if (qv::text::endsWithIgnoringCase(name, fileType.extension)) return &fileType;
+  return nullptr;
+}
+
+const char* _internal_legacyExtensionOf(int32_t type) {
+  for (const LegacyFileType& fileType : kLegacyFileTypes)
+    if (fileType.type == type) return fileType.extension;
+  return nullptr;
+}
+
 extern "C" QV_API int load_file(int type, const char* name, VIDINFHDR* vinf) {
   if (type == 0) {
-    type = name != nullptr ? typeFromExtension(name) : 0;
-    if (type == 0) return kReadNoExtension;
+    const LegacyFileType* fileType = _internal_legacyFileTypeOf(name);
+    if (fileType == nullptr) return kReadNoExtension;
+    type = fileType->type;
   }
   switch (type) {
     case 1: return load_imm_file(name, vinf);
@@ -54,7 +54,7 @@ extern "C" QV_API int save_file(int type, const char* name, VIDINFHDR* vinf) {
   if (type == 0) {
     if (vinf->type < 1 || vinf->type > 4) return kWriteNotWritable;
     type = vinf->type;
-    sFileName += kExtensions[type - 1];
+    sFileName += _internal_legacyExtensionOf(type);
   }
   switch (type) {
     case 1: return save_imm_file(sFileName.c_str(), vinf);

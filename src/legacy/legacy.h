@@ -21,6 +21,18 @@ int load_imc_fileEx(const char* name, VIDINFHDR* vinf, int* userbreak, double* p
 // Single-frame BKG reader; on success writes progressValue to *progress.
 int load_bkg_fileEx(const char* name, VIDINFHDR* vinf, double* progress, double progressValue);
 
+// The legacy formats a file name selects by its extension (letter case
+// ignored), with the record type each stores and its name in messages.
+struct LegacyFileType {
+  int32_t type;  // VIDINFHDR type: 1 IMM, 2 IMC, 3 BKG, 4 BKC
+  const char* extension;
+  const char* name;
+};
+// Null when the name ends in none of the legacy extensions.
+const LegacyFileType* _internal_legacyFileTypeOf(const char* name);
+// ".imm", ".imc", ".bkg" or ".bkc" for types 1 to 4, else null.
+const char* _internal_legacyExtensionOf(int32_t type);
+
 // Content probes: true when the whole file has the layout of the format.
 // None of them reads pixels.
 bool _internal_isIMCFile(const char* asFilePath);

@@ -10,3 +10,21 @@
 // middle with "..." when it does not fit. False (nothing written) when buffer
 // is null, name is null or size is below 5.
 bool _internal_shortenPath(const char* name, char* buffer, size_t size);
+
+namespace qv::text {
+
+// Letter case folded in ASCII only: the result must not depend on the
+// process's locale.
+inline char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+inline char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Equal without regard to ASCII letter case; null equals only null.
+bool equalIgnoringCase(const char* a, const char* b);
+// The name ends in the ending, without regard to ASCII letter case.
+bool endsWithIgnoringCase(const char* name, const char* ending);
+
+// A reason text into a caller's buffer: nothing when the buffer is null or
+// holds fewer than 2 bytes, else cut to size - 1 characters and terminated.
+void copyReason(const std::string& reason, char* buffer, size_t size);
+
+}  // namespace qv::text

@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "quivox3/quivox3.h"
+#include "runtime/text.h"
 
 void platformGetTime(timeValue* apOut) {
   if (apOut == nullptr) return;
@@ -108,7 +109,7 @@ bool platformUTCStringToTime(const char* asText, int64_t* apiSeconds, uint32_t* 
   // Only the stored form with six fraction digits is accepted, not milliseconds.
   if (fractionEnd - fractionStart != 6 || !std::isdigit(static_cast<unsigned char>(asText[fractionStart])))
     return false;
-  for (char& letter : letters) letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  for (char& letter : letters) letter = qv::text::asciiUpper(letter);
   if (letters[2] != 'U' || letters[3] != 'T' || letters[4] != 'C' || letters[1] != 'M') return false;
   if (letters[0] == 'A') {
     if (hour == 12) hour = 0;

@@ -9,6 +9,7 @@
 
 #include "quivox3/quivox3.h"
 #include "platform/tine_api.h"
+#include "runtime/text.h"
 
 namespace {
 
@@ -53,13 +54,7 @@ constexpr Keyword kModeFlagNames[] = {
     {"BCAST", 0x200},       {"MCAST", 0x200},      {"USEONERROR", 0x400}, {"RETRY", 0x800},
     {"GROUPED", 0x1000},    {"CONNECT", 0x2000},   {"WAIT", 0x4000},      {"SYNCNOTIFY", 0x8000}};
 
-bool equalIgnoringCase(const char* a, const char* b) {
-  for (; *a != '\0' && *b != '\0'; ++a, ++b)
-    if (std::toupper(static_cast<unsigned char>(*a)) !=
-        std::toupper(static_cast<unsigned char>(*b)))
-      return false;
-  return *a == *b;
-}
+using qv::text::equalIgnoringCase;
 
 // Splits a private copy of the text into tokens (no shared tokeniser state).
 // Returns 0, or -1 when the text is too long, -2 when it holds no token.
