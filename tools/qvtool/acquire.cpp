@@ -62,11 +62,11 @@ std::string grabEnding(const Grab& grab, const GrabOutcome& outcome) {
                                      tineCodeText(outcome.tineError) + ")"
                                : "";
   switch (outcome.error) {
-    case -1: return source + " is not a valid TINE address and property name";
-    case -2: return source + " sent nothing for more than 5 seconds" + tine;
-    case -3: return "out of memory while receiving from " + source;
-    case -6: return "cannot connect to " + source + tine;
-    case -7: return "interrupted";
+    case QV_E_GRAB_ARGUMENT: return source + " is not a valid TINE address and property name";
+    case QV_E_GRAB_TIMEOUT: return source + " sent nothing for more than 5 seconds" + tine;
+    case QV_E_GRAB_NO_MEMORY: return "out of memory while receiving from " + source;
+    case QV_E_GRAB_ATTACH: return "cannot connect to " + source + tine;
+    case QV_E_GRAB_INTERRUPTED: return "interrupted";
     default: return "the grab from " + source + " ended with error " + std::to_string(outcome.error) + tine;
   }
 }

@@ -20,7 +20,7 @@ struct Grab {
   std::string property = kDefaultProperty;
   uint32_t count = 1;
   int rateMs = kDefaultRateMs;
-  int mode = 3;  // CM_TIMER
+  int mode = QV_CM_TIMER;
 };
 
 struct GrabOutcome {

@@ -133,8 +133,8 @@ uint64_t saveMemoryFactor(const OutputFormat& format) { return format.legacy ? 2
 
 // ---- saving ----------------------------------------------------------------------
 
-constexpr int kCreateFailed = -4;
-constexpr int kWriteFailed = -5;
+constexpr int kCreateFailed = QV_E_SAVE_CREATE;
+constexpr int kWriteFailed = QV_E_SAVE_WRITE;
 
 // The library's reasons start with the (staged) file name: drop it.
 static std::string withoutFilePrefix(const std::string& reason) {

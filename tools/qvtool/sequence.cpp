@@ -38,10 +38,10 @@ bool loadSequence(const std::string& path, Bunch& bunch, int* interrupt, Problem
 
 std::string fileFormatName(int code) {
   switch (code) {
-    case 3: return "IMC2/BKC2";
-    case 2: return "IMC/BKC";
-    case 0: return "IMM";
-    case 1: return "BKG";
+    case QV_FILE_IMC2: return "IMC2/BKC2";
+    case QV_FILE_IMC: return "IMC/BKC";
+    case QV_FILE_IMM: return "IMM";
+    case QV_FILE_BKG: return "BKG";
     default: return "IMC2/BKC2 (with bytes after the last image)";
   }
 }
