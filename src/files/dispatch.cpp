@@ -20,6 +20,10 @@ constexpr int kSaveConversionFailed = -16;
 // the conversion into a bunch the second.
 constexpr double kLegacyReaderShare = 0.5;
 
+using qv::imc2::imc2FileQuote;
+using qv::legacy::_internal_legacyFileTypeOf;
+using qv::legacy::LegacyFileType;
+
 // A legacy record that is released on every way out.
 class CLocalVidInfHdr {
  public:

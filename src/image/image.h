@@ -27,6 +27,8 @@ inline int32_t getAppendedHeight(const DIMAGE& aImg) {
 }
 inline int32_t getBytesPerPixel(const DIMAGE& aImg) { return aImg.frameHeader.bytesPerPixel; }
 
+namespace qv::image {
+
 // Width x height x bytes per pixel of the uncompressed frame, computed wide
 // so that no header can make it wrap.
 inline int64_t uncompressedFrameSize(const DIMAGE& aImg) {
@@ -37,6 +39,11 @@ inline int64_t uncompressedFrameSize(const DIMAGE& aImg) {
 // Most records a bunch may hold: n x 200 bytes must fit 32 bits, the width
 // of every size in the interface; larger requests are refused.
 constexpr uint32_t kMaxBunchFrames = UINT32_MAX / sizeof(DIMAGE);
+
+// Tolerance of isApproximately on the scales of a sequence's images.
+constexpr float kScaleTolerance = 1e-5f;
+
+}  // namespace qv::image
 
 class CDIMAGE {
  public:
@@ -72,7 +79,6 @@ void _internal_dumpImageHeader(const DIMAGE* apImg);
 // Equality within a tolerance; NaN on either side is unequal.
 bool isApproximately(float afValue, float afReference, float afTolerance);
 bool isApproximately(double adValue, double adReference, double adTolerance);
-constexpr float kScaleTolerance = 1e-5f;
 
 // 1 alike, else -1..-15: the first header field that differs.
 int _internal_qvcompareTwoValidImagesINT(const DIMAGE* apFirst, const DIMAGE* apSecond);

@@ -80,7 +80,7 @@ extern "C" QV_API int qvCreateBunchStructure(QVBUNCHOFIMAGES* apImages, uint32_t
   if (auiNumFrames == 0) return 1;
   // A record array whose size the 32-bit size arithmetic of the interface
   // cannot express is refused before anything is touched.
-  if (auiNumFrames > kMaxBunchFrames) return 0;
+  if (auiNumFrames > qv::image::kMaxBunchFrames) return 0;
 
   DIMAGE* pArray = static_cast<DIMAGE*>(std::calloc(auiNumFrames, sizeof(DIMAGE)));
   apImages->imageArray = pArray;

@@ -33,8 +33,8 @@ int _internal_qvcompareTwoValidImagesINT(const DIMAGE* apFirst, const DIMAGE* ap
   if (f1.effectiveBitsPerPixel != f2.effectiveBitsPerPixel) return -10;
   if (f1.sourceFormat != f2.sourceFormat) return -11;
   if (f1.imageFormat != f2.imageFormat) return -12;
-  if (!isApproximately(f1.xScale, f2.xScale, kScaleTolerance)) return -13;
-  if (!isApproximately(f1.yScale, f2.yScale, kScaleTolerance)) return -14;
+  if (!isApproximately(f1.xScale, f2.xScale, qv::image::kScaleTolerance)) return -13;
+  if (!isApproximately(f1.yScale, f2.yScale, qv::image::kScaleTolerance)) return -14;
   if (!(f1.imageRotation == f2.imageRotation)) return -15;  // NaN counts as different
   return 1;
 }

@@ -193,7 +193,7 @@ bool checkUncompressedFrameSize(const DIMAGE& aImg, std::string& sReason) {
   const FRAMEHEADER& f = aImg.frameHeader;
   if (!hasUncompressedLayout(f)) return true;
   const int64_t iPresent = f.appendedFrameSize > 0 ? f.appendedFrameSize : 0;
-  if (iPresent >= uncompressedFrameSize(aImg)) return true;
+  if (iPresent >= qv::image::uncompressedFrameSize(aImg)) return true;
   char sImgFmtBuf[36];
   size_t iFmtSize = sizeof sImgFmtBuf;
   const char* sFormat = CDIMAGE::getFormatAsString(f.imageFormat, false, sImgFmtBuf, &iFmtSize);

@@ -6,10 +6,9 @@
 #include <utility>
 
 #include "quivox3/quivox3.h"
-#include "runtime/caller_flags.h"
 
-// File header: magic1, magic2, global record count, CR, LF.
-constexpr uint64_t kIMC2FileHeaderBytes = 14;
+namespace qv::imc2 {
+
 // Image block head: len_uncompressed, len_compressed, record count, CR, LF.
 constexpr uint64_t kIMC2ImageHeadBytes = 22;
 constexpr uint32_t kIMC2MaxGlobalRecords = 100;
@@ -40,22 +39,6 @@ constexpr int kReadZlibFailed = -8;
 constexpr int kReadInterrupted = -9;
 constexpr int kReadLengthTooLarge = -11;
 
-// Writes a new file; never replaces an existing one and leaves no file
-// behind on failure. Code and text are written only on failure.
-bool _internal_writeIMC2File(QVBUNCHOFIMAGES* apImages, const char* asFilePath,
-                             int* apiOutErrorCode, std::string& sOutErrorString,
-                             int* apiInInterrupt, double* apdOutPercentageFinished);
-
-// Reads a file into an empty bunch; the bunch is filled only on success.
-// Code: 0 on success; the text is written only on failure.
-bool _internal_readIMC2File(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiOutErrorCode,
-                            std::string& sOutErrorString, int* apiInInterrupt,
-                            double* apdOutPercentageFinished);
-
-// Content probe: true when the whole file has the IMC2/BKC2 layout, ending
-// right after the last image. Reads no pixels.
-bool _internal_isIMC2File(const char* asFilePath);
-
 // Code and text of the failure that ended a read or a write.
 class CIMC2Outcome {
  public:
@@ -80,3 +63,20 @@ inline std::string imc2FileQuote(const char* asFilePath) {
   return std::string("File \"") + asFilePath + "\"";
 }
 
+}  // namespace qv::imc2
+
+// Writes a new file; never replaces an existing one and leaves no file
+// behind on failure. Code and text are written only on failure.
+bool _internal_writeIMC2File(QVBUNCHOFIMAGES* apImages, const char* asFilePath,
+                             int* apiOutErrorCode, std::string& sOutErrorString,
+                             int* apiInInterrupt, double* apdOutPercentageFinished);
+
+// Reads a file into an empty bunch; the bunch is filled only on success.
+// Code: 0 on success; the text is written only on failure.
+bool _internal_readIMC2File(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiOutErrorCode,
+                            std::string& sOutErrorString, int* apiInInterrupt,
+                            double* apdOutPercentageFinished);
+
+// Content probe: true when the whole file has the IMC2/BKC2 layout, ending
+// right after the last image. Reads no pixels.
+bool _internal_isIMC2File(const char* asFilePath);

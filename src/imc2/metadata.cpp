@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
+using namespace qv::imc2;
+
+namespace qv::imc2 {
+
 const METADATA_KEY_DEFINITION kGlobalMetadataKeys[kNumGlobalMetadataKeys] = {
     {"number_of_images", METADATA_TYPE_UINT32, 0, 1},
     {"width_px", METADATA_TYPE_UINT32, 0, 1},
@@ -39,8 +43,9 @@ const METADATA_KEY_DEFINITION kImageMetadataKeys[kNumImageMetadataKeys] = {
     {"eventnumber", METADATA_TYPE_UINT32, 0, 0},
 };
 
-namespace {
+}  // namespace qv::imc2
 
+namespace {
 
 // Formats into the caller's optional message buffer: cut and terminated.
 void setMessage(char* asOut, size_t aiSize, const char* asFormat, ...)
@@ -81,7 +86,17 @@ bool isUsableKeyTable(const METADATA_KEY_DEFINITION* apTable, uint32_t aiRows, c
 
 }  // namespace
 
+namespace qv::imc2 {
+
 bool metadataKeyEquals(const char* asA, const char* asB) { return qv::text::equalIgnoringCase(asA, asB); }
+
+std::string metadataFloatText(float afValue) {
+  char sText[64];  // FLT_MAX in %f needs 46 characters
+  snprintf(sText, sizeof sText, "%f", static_cast<double>(afValue));
+  return sText;
+}
+
+}  // namespace qv::imc2
 
 // The 32-bit conversions follow strtol/strtoul where long has 32 bits; the
 // 64-bit library calls are narrowed with the same range rules.
@@ -120,12 +135,6 @@ int str2float(float* apfOut, const char* asText) {
   if (*asText == '\0' || pEnd == asText || *pEnd != '\0') return kConvInconvertible;
   if (apfOut != nullptr) *apfOut = static_cast<float>(dValue);
   return kConvOk;
-}
-
-std::string metadataFloatText(float afValue) {
-  char sText[64];  // FLT_MAX in %f needs 46 characters
-  snprintf(sText, sizeof sText, "%f", static_cast<double>(afValue));
-  return sText;
 }
 
 int _internal_write_metadata_set_to_file(FILE* apFile, const char* asKey, const char* asValue) {

@@ -11,12 +11,15 @@
 // One metadata record exactly as it lies in the file: the text key=value,
 // zero-filled, then CR LF so that the metadata reads as lines in a viewer.
 constexpr size_t METADATA_IN_FILE_SINGLE_ENTRY__SIZE_BYTES = 252;
+
+namespace qv::imc2 {
 constexpr size_t kMetadataKeyValueBytes = 250;
 // Longest key=value text; byte 249 always stays the terminator.
 constexpr size_t kMetadataMaxTextLength = kMetadataKeyValueBytes - 1;
+}  // namespace qv::imc2
 
 struct METADATA_IN_FILE_SINGLE_ENTRY {
-  char keyValue[kMetadataKeyValueBytes];
+  char keyValue[qv::imc2::kMetadataKeyValueBytes];
   uint8_t r;  // 13
   uint8_t n;  // 10
 };
@@ -36,6 +39,8 @@ struct METADATA_KEY_DEFINITION {
   uint32_t found;     // 1 once met in the block being read
   uint8_t mandatory;  // 1 = every block of this kind carries the key
 };
+
+namespace qv::imc2 {
 
 constexpr uint32_t kNumGlobalMetadataKeys = 22;
 constexpr uint32_t kNumImageMetadataKeys = 5;
@@ -83,6 +88,8 @@ constexpr int kMetaWriteError = -5;
 constexpr int kMetaMalformed = -6;
 constexpr int kMetaComposeError = -15;
 
+}  // namespace qv::imc2
+
 // 0 written, -15 empty key or key and value too long, -5 write failed.
 int _internal_write_metadata_set_to_file(FILE* apFile, const char* asKey, const char* asValue);
 int _internal_write_metadata_set_int32(FILE* apFile, const char* asKey, int32_t aiValue);
@@ -105,19 +112,25 @@ bool _internal_validate_metadata_keyvalue(
     METADATA_KEY_DEFINITION* apInOutMetadataSetsToValidateAgainst,
     uint32_t aiNumMetadataSetsToValidateAgainst, char* asOutMessage, size_t aiMessageSize);
 
+namespace qv::imc2 {
 // Conversion results: 0 converted, 1 above range, 2 below range, 3 not a number.
 constexpr int kConvOk = 0;
 constexpr int kConvOverflow = 1;
 constexpr int kConvUnderflow = 2;
 constexpr int kConvInconvertible = 3;
+}  // namespace qv::imc2
 
 // A null output turns the conversion into a check; nothing is stored on failure.
 int str2int32(int32_t* apiOut, const char* asText, int aiBase);
 int str2uint32(uint32_t* apuiOut, const char* asText, int aiBase);
 int str2float(float* apfOut, const char* asText);
 
+namespace qv::imc2 {
+
 // Key comparison of the tables: ASCII letters without regard to case.
 bool metadataKeyEquals(const char* asA, const char* asB);
 
 // Value text of a float as the files carry it: fixed point, six decimals.
 std::string metadataFloatText(float afValue);
+
+}  // namespace qv::imc2

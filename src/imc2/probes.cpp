@@ -7,6 +7,8 @@
 #include "imc2/metadata.h"
 #include "platform/files.h"
 
+using namespace qv::imc2;
+
 namespace {
 
 using qv::platform::FilePtr;

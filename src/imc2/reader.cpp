@@ -12,9 +12,12 @@
 #include "codec/frame_codec.h"
 #include "imc2/imc2.h"
 #include "imc2/metadata.h"
-#include "runtime/text.h"
 #include "platform/files.h"
+#include "runtime/caller_flags.h"
+#include "runtime/text.h"
 #include "runtime/timetext.h"
+
+using namespace qv::imc2;
 
 namespace {
 
@@ -29,6 +32,8 @@ using qv::platform::MallocBuffer;
 using qv::platform::MallocPtr;
 using qv::platform::readValue;
 using qv::platform::tell64;
+using qv::runtime::interruptRequested;
+using qv::runtime::reportProgress;
 
 // The images read so far; released with qvFreeBunch unless handed over.
 class CLocalBunch {

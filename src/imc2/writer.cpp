@@ -12,7 +12,10 @@
 #include "imc2/imc2.h"
 #include "imc2/metadata.h"
 #include "platform/files.h"
+#include "runtime/caller_flags.h"
 #include "runtime/timetext.h"
+
+using namespace qv::imc2;
 
 namespace {
 
@@ -22,6 +25,8 @@ constexpr size_t kWriteBufferBytes = 64 * 1024;
 
 using qv::platform::MallocBuffer;
 using qv::platform::OutputFile;
+using qv::runtime::interruptRequested;
+using qv::runtime::reportProgress;
 
 class CIMC2Writer : public CIMC2Outcome {
  public:

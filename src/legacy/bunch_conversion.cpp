@@ -81,14 +81,15 @@ int checkConvertible(QVBUNCHOFIMAGES* aImages, std::string& sError) {
     sError = "Image bytesperpixel(" + std::to_string(f.bytesPerPixel) + ") must be either 1 or 2.";
     return kConvertNotConvertible;
   }
-  if (!isApproximately(f.xScale, f.yScale, kScaleTolerance)) {
+  if (!isApproximately(f.xScale, f.yScale, qv::image::kScaleTolerance)) {
     sError = formatText("The scaling factors for x(%f) and y(%f) must be identical.", f.xScale,
                         f.yScale);
     return kConvertNotConvertible;
   }
   // The validity rules compare the frame size in 32 bits; a frame smaller than
   // its true geometry would let the record's users read beyond it.
-  const uint64_t uiNeeded = static_cast<uint64_t>(uncompressedFrameSize(aImages->imageArray[0]));
+  const uint64_t uiNeeded =
+      static_cast<uint64_t>(qv::image::uncompressedFrameSize(aImages->imageArray[0]));
   for (uint32_t j = 0; j < aImages->numFrames; ++j) {
     const int32_t iSize = aImages->imageArray[j].frameHeader.appendedFrameSize;
     if (iSize <= 0 || static_cast<uint64_t>(iSize) < uiNeeded) {

@@ -18,6 +18,8 @@ constexpr LegacyFileType kLegacyFileTypes[] = {
 
 }  // namespace
 
+namespace qv::legacy {
+
 const LegacyFileType* _internal_legacyFileTypeOf(const char* name) {
   for (const LegacyFileType& fileType : kLegacyFileTypes)
     if (qv::text::endsWithIgnoringCase(name, fileType.extension)) return &fileType;
@@ -29,6 +31,8 @@ const char* _internal_legacyExtensionOf(int32_t type) {
     if (fileType.type == type) return fileType.extension;
   return nullptr;
 }
+
+}  // namespace qv::legacy
 
 extern "C" QV_API int load_file(int type, const char* name, VIDINFHDR* vinf) {
   if (type == 0) {

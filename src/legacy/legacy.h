@@ -21,6 +21,8 @@ int load_imc_fileEx(const char* name, VIDINFHDR* vinf, int* userbreak, double* p
 // Single-frame BKG reader; on success writes progressValue to *progress.
 int load_bkg_fileEx(const char* name, VIDINFHDR* vinf, double* progress, double progressValue);
 
+namespace qv::legacy {
+
 // The legacy formats a file name selects by its extension (letter case
 // ignored), with the record type each stores and its name in messages.
 struct LegacyFileType {
@@ -32,6 +34,8 @@ struct LegacyFileType {
 const LegacyFileType* _internal_legacyFileTypeOf(const char* name);
 // ".imm", ".imc", ".bkg" or ".bkc" for types 1 to 4, else null.
 const char* _internal_legacyExtensionOf(int32_t type);
+
+}  // namespace qv::legacy
 
 // Content probes: true when the whole file has the layout of the format.
 // None of them reads pixels.

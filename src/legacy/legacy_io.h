@@ -65,6 +65,10 @@ using qv::platform::putF64;
 using qv::platform::putU16;
 using qv::platform::putU32;
 
+// The caller's interrupt flag and progress value.
+using qv::runtime::interruptRequested;
+using qv::runtime::reportProgress;
+
 // A loader accepts only records with no arrays attached, whatever the type.
 inline bool isEmptyRecord(const VIDINFHDR& v) {
   return v.framebits == nullptr && v.framescales == nullptr;

@@ -1,4 +1,8 @@
 // Work done when the library is detached from the process.
 #pragma once
 
-void qvLibraryProcessDetach();
+namespace qv::lifecycle {
+
+void processDetach();
+
+}  // namespace qv::lifecycle

@@ -1,4 +1,8 @@
 // The shared object's unload hook: what a Windows DLL does at process detach.
 #include "lifecycle/lifecycle.h"
 
-__attribute__((destructor)) static void qvOnUnload() { qvLibraryProcessDetach(); }
+namespace {
+
+__attribute__((destructor)) void onUnload() { qv::lifecycle::processDetach(); }
+
+}  // namespace

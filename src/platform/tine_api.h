@@ -29,7 +29,6 @@ enum {
 enum { CA_READ = 1, CA_WRITE = 2, CA_CONNECT = 0x2000 };
 enum {
   CM_CANCEL = 0,
-  CM_SINGLE = 1,
   CM_DATACHANGE = 2,
   CM_TIMER = 3,
   CM_EVENT = 6,

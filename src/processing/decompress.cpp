@@ -19,6 +19,7 @@ constexpr int kFrameBufferTooSmall = -4;
 
 using qv::platform::allocateBytes;
 using qv::platform::MallocBuffer;
+using qv::processing::JpegExpectedShape;
 
 // The raw size the header promises, or 0 when the header describes no frame
 // a valid image can carry: nothing above MAX_TRANSPORT_SIZE, which also keeps
@@ -27,7 +28,7 @@ size_t decodedFrameSize(const DIMAGE& aImg) {
   if (getAppendedWidth(aImg) <= 0 || getAppendedHeight(aImg) <= 0 || getBytesPerPixel(aImg) <= 0) {
     return 0;
   }
-  const int64_t iSize = uncompressedFrameSize(aImg);
+  const int64_t iSize = qv::image::uncompressedFrameSize(aImg);
   if (iSize > MAX_TRANSPORT_SIZE) return 0;
   return static_cast<size_t>(iSize);
 }

@@ -70,7 +70,7 @@ extern "C" QV_API int qvGetFrameFromDIMAGE(void* apDestination, int* apiInOutSiz
 
   // Width x height x bytes in 64 bits; a frame buffer that holds fewer bytes
   // than its header promises is refused rather than read past its end.
-  const int64_t iFrameBytes = uncompressedFrameSize(*pImage);
+  const int64_t iFrameBytes = qv::image::uncompressedFrameSize(*pImage);
   if (iFrameBytes <= 0 || iFrameBytes > INT32_MAX || pImage->frameBuffer == nullptr ||
       static_cast<uint64_t>(iFrameBytes) > pImage->frameBufferSize) {
     return kInvalidImage;

@@ -17,6 +17,8 @@ constexpr int kMaxProgressiveScans = 500;
 
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 
+using qv::processing::JpegExpectedShape;
+
 // Everything that must survive a longjmp lives here, outside the stack frame
 // that calls setjmp, so no local variable is left indeterminate.
 struct DecodeContext {

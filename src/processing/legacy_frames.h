@@ -10,7 +10,7 @@
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "frames are read as native integers");
 #endif
 
-namespace qvproc {
+namespace qv::processing {
 
 constexpr int kEmptyType = -1;
 
@@ -77,4 +77,4 @@ inline auto dispatchDepth(int aiBpp, Fn&& aFn) {
   }
 }
 
-}  // namespace qvproc
+}  // namespace qv::processing

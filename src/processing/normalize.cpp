@@ -18,7 +18,8 @@ Pixel largestInRect(const Pixel* apFrame, size_t aiWidth, const Rect& aR) {
   Pixel maxValue = 0;
   const size_t iRun = aR.x2 - aR.x1 + 1;
   for (size_t y = aR.y1; y <= aR.y2; ++y) {
-    maxValue = std::max(maxValue, qvproc::largestInRun(apFrame + y * aiWidth + aR.x1, iRun));
+    maxValue =
+        std::max(maxValue, qv::processing::largestInRun(apFrame + y * aiWidth + aR.x1, iRun));
   }
   return maxValue;
 }
@@ -61,7 +62,7 @@ void normalizeAllFrames(const VIDINFHDR& aV, const Rect& aR, double adTop) {
   std::unique_ptr<Pixel[]> pTable(kUseTable ? new (std::nothrow) Pixel[kTableEntries] : nullptr);
   const size_t iRectPixels = (aR.x2 - aR.x1 + 1) * (aR.y2 - aR.y1 + 1);
   for (int32_t i = 0; i < aV.numframes; ++i) {
-    Pixel* pFrame = qvproc::framePixels<Pixel>(aV, i);
+    Pixel* pFrame = qv::processing::framePixels<Pixel>(aV, i);
     Pixel maxValue = largestInRect(pFrame, iWidth, aR);
     if (maxValue == 0) maxValue = 1;
     const double dFactor = adTop / static_cast<double>(maxValue);
@@ -85,18 +86,18 @@ int effectiveBits(const VIDINFHDR& aV) {
 
 extern "C" QV_API int normalizeframes_rect(VIDINFHDR* vinf, unsigned int x1, unsigned int y1,
                                            unsigned int x2, unsigned int y2) {
-  if (vinf == nullptr || vinf->type == qvproc::kEmptyType || !qvproc::isSupportedDepth(vinf->bpp)) {
+  if (vinf == nullptr || vinf->type == qv::processing::kEmptyType ||
+      !qv::processing::isSupportedDepth(vinf->bpp)) {
     return -1;
   }
-  if (qvproc::pixelsPerFrame(*vinf) == 0 || !qvproc::hasAllFrames(*vinf)) return -1;
+  if (qv::processing::pixelsPerFrame(*vinf) == 0 || !qv::processing::hasAllFrames(*vinf)) return -1;
   Rect r{std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2)};
   if (r.x2 >= static_cast<size_t>(vinf->width) || r.y2 >= static_cast<size_t>(vinf->height)) {
     return -1;
   }
   const double dTop = static_cast<double>((uint64_t{1} << effectiveBits(*vinf)) - 1);
-  qvproc::dispatchDepth(vinf->bpp, [&](auto aTag) {
-    normalizeAllFrames<decltype(aTag)>(*vinf, r, dTop);
-  });
+  qv::processing::dispatchDepth(
+      vinf->bpp, [&](auto aTag) { normalizeAllFrames<decltype(aTag)>(*vinf, r, dTop); });
   return 0;
 }
 

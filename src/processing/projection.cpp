@@ -48,7 +48,7 @@ void averageInto(const VIDINFHDR& aV, size_t aiPixels, Pixel* apOut) {
     const size_t iCount = std::min(kAverageBlockPixels, aiPixels - iStart);
     std::fill(aSums, aSums + iCount, uint64_t{0});
     for (int32_t f = 0; f < aV.numframes; ++f) {
-      const Pixel* pIn = qvproc::framePixels<Pixel>(aV, f) + iStart;
+      const Pixel* pIn = qv::processing::framePixels<Pixel>(aV, f) + iStart;
       if (iCount == kAverageBlockPixels) {
         addBlock<Pixel, kAverageBlockPixels>(aSums, pIn);
       } else {
@@ -64,8 +64,8 @@ void averageInto(const VIDINFHDR& aV, size_t aiPixels, Pixel* apOut) {
 template <typename Pixel>
 void keepLarger(Pixel* __restrict apOut, const Pixel* __restrict apIn, size_t aiPixels) {
   size_t i = 0;
-  for (; i + qvproc::kVectorBlock <= aiPixels; i += qvproc::kVectorBlock) {
-    for (size_t k = 0; k < qvproc::kVectorBlock; ++k) {
+  for (; i + qv::processing::kVectorBlock <= aiPixels; i += qv::processing::kVectorBlock) {
+    for (size_t k = 0; k < qv::processing::kVectorBlock; ++k) {
       apOut[i + k] = apIn[i + k] > apOut[i + k] ? apIn[i + k] : apOut[i + k];
     }
   }
@@ -76,7 +76,7 @@ template <typename Pixel>
 void maximumInto(const VIDINFHDR& aV, size_t aiPixels, Pixel* apOut) {
   std::memcpy(apOut, aV.framebits[0], aiPixels * sizeof(Pixel));
   for (int32_t f = 1; f < aV.numframes; ++f) {
-    keepLarger(apOut, qvproc::framePixels<Pixel>(aV, f), aiPixels);
+    keepLarger(apOut, qv::processing::framePixels<Pixel>(aV, f), aiPixels);
   }
 }
 
@@ -89,9 +89,9 @@ void releaseFrames(VIDINFHDR& aV) {
 // Builds the single frame in new blocks; the record changes only once all of
 // them exist, so a failure leaves it as it was.
 int projectFrames(VIDINFHDR* vinf, bool abAverage) {
-  if (!qvproc::isSupportedDepth(vinf->bpp)) return kProjectionBadDepth;
-  const size_t iPixels = qvproc::pixelsPerFrame(*vinf);
-  if (iPixels == 0 || vinf->numframes < 1 || !qvproc::hasAllFrames(*vinf)) return -1;
+  if (!qv::processing::isSupportedDepth(vinf->bpp)) return kProjectionBadDepth;
+  const size_t iPixels = qv::processing::pixelsPerFrame(*vinf);
+  if (iPixels == 0 || vinf->numframes < 1 || !qv::processing::hasAllFrames(*vinf)) return -1;
 
   const size_t iFrameBytes = iPixels * static_cast<size_t>(vinf->bpp / 8);
   auto* pScales = static_cast<double*>(std::malloc(sizeof(double)));
@@ -104,7 +104,7 @@ int projectFrames(VIDINFHDR* vinf, bool abAverage) {
     return kProjectionOutOfMemory;
   }
 
-  qvproc::dispatchDepth(vinf->bpp, [&](auto aTag) {
+  qv::processing::dispatchDepth(vinf->bpp, [&](auto aTag) {
     using Pixel = decltype(aTag);
     if (abAverage) {
       averageInto(*vinf, iPixels, reinterpret_cast<Pixel*>(pFrame));

@@ -27,7 +27,7 @@ MallocPtr<T> mallocArray(size_t aiCount) {
 }
 
 bool hasTwoFrames(const VIDINFHDR* apV) {
-  return apV != nullptr && apV->numframes >= 2 && qvproc::hasAllFrames(*apV);
+  return apV != nullptr && apV->numframes >= 2 && qv::processing::hasAllFrames(*apV);
 }
 
 // Pixels handled per pass. A block's sums stay in cache while the block of
@@ -64,8 +64,8 @@ void mapPixels(const VIDINFHDR& aA, const VIDINFHDR& aB, double adFactor, size_t
   const double dFrames = static_cast<double>(iFrames);
   for (size_t i = 0; i < kCount; ++i) aSums.meanA[i] = aSums.meanB[i] = aSums.squares[i] = 0.0;
   for (int32_t f = 0; f < iFrames; ++f) {
-    addValues<Pixel, kCount>(aSums.meanA, qvproc::framePixels<Pixel>(aA, f) + aiFirst);
-    addValues<Pixel, kCount>(aSums.meanB, qvproc::framePixels<Pixel>(aB, f) + aiFirst);
+    addValues<Pixel, kCount>(aSums.meanA, qv::processing::framePixels<Pixel>(aA, f) + aiFirst);
+    addValues<Pixel, kCount>(aSums.meanB, qv::processing::framePixels<Pixel>(aB, f) + aiFirst);
   }
   for (size_t i = 0; i < kCount; ++i) {
     aSums.meanA[i] /= dFrames;
@@ -73,7 +73,7 @@ void mapPixels(const VIDINFHDR& aA, const VIDINFHDR& aB, double adFactor, size_t
   }
   for (int32_t f = 0; f < iFrames; ++f) {
     addSquaredDeviations<Pixel, kCount>(aSums.squares, aSums.meanB,
-                                        qvproc::framePixels<Pixel>(aB, f) + aiFirst);
+                                        qv::processing::framePixels<Pixel>(aB, f) + aiFirst);
   }
   const double dDegrees = dFrames - 1.0;
   for (size_t i = 0; i < kCount; ++i) {
@@ -97,7 +97,7 @@ void computeMap(const VIDINFHDR& aA, const VIDINFHDR& aB, double adFactor, size_
 
 extern "C" QV_API int calculate_significance_map(VIDINFHDR* seqA, VIDINFHDR* seqB, VIDINFHDR* map,
                                                  double factor) {
-  if (map == nullptr || map->type != qvproc::kEmptyType) return kMapNotEmpty;
+  if (map == nullptr || map->type != qv::processing::kEmptyType) return kMapNotEmpty;
   if (!hasTwoFrames(seqA)) return kTooFewFramesA;
   if (!hasTwoFrames(seqB)) return kTooFewFramesB;
   if (seqA->numframes != seqB->numframes) return kFrameCountsDiffer;
@@ -105,8 +105,8 @@ extern "C" QV_API int calculate_significance_map(VIDINFHDR* seqA, VIDINFHDR* seq
       seqA->ebpp != seqB->ebpp) {
     return kGeometryDiffers;
   }
-  if (!qvproc::isSupportedDepth(seqA->bpp)) return kUnsupportedDepth;
-  const size_t iPixels = qvproc::pixelsPerFrame(*seqA);
+  if (!qv::processing::isSupportedDepth(seqA->bpp)) return kUnsupportedDepth;
+  const size_t iPixels = qv::processing::pixelsPerFrame(*seqA);
   if (iPixels == 0) return kGeometryDiffers;
 
   const size_t iBytesPerPixel = static_cast<size_t>(seqA->bpp / 8);
@@ -116,7 +116,7 @@ extern "C" QV_API int calculate_significance_map(VIDINFHDR* seqA, VIDINFHDR* seq
   auto pScales = mallocArray<double>(1);
   if (!pMapFrame || !pSums || !pBits || !pScales) return kOutOfMemory;
 
-  qvproc::dispatchDepth(seqA->bpp, [&](auto aTag) {
+  qv::processing::dispatchDepth(seqA->bpp, [&](auto aTag) {
     using Pixel = decltype(aTag);
     computeMap<Pixel>(*seqA, *seqB, factor, iPixels, *pSums,
                       reinterpret_cast<Pixel*>(pMapFrame.get()));

@@ -54,7 +54,7 @@ template <typename Pixel>
 bool blockMayHoldSpike(const Pixel* apAbove, const Pixel* apRow, const Pixel* apBelow,
                        size_t aiFrom) {
   Pixel iFound = 0;
-  for (size_t k = 0; k < qvproc::kVectorBlock; ++k) {
+  for (size_t k = 0; k < qv::processing::kVectorBlock; ++k) {
     const size_t x = aiFrom + k;
     auto lesser = [](Pixel a, Pixel b) { return a < b ? a : b; };
     const Pixel m = lesser(lesser(lesser(apAbove[x - 1], apAbove[x]), lesser(apAbove[x + 1], apRow[x - 1])),
@@ -74,9 +74,9 @@ void filterFrame(Pixel* apFrame, size_t aiWidth, size_t aiHeight) {
     Pixel* pRow = apFrame + y * aiWidth;
     const Pixel* pBelow = apFrame + (y + 1) * aiWidth;
     size_t x = 1;
-    for (; x + qvproc::kVectorBlock <= iLast; x += qvproc::kVectorBlock) {
+    for (; x + qv::processing::kVectorBlock <= iLast; x += qv::processing::kVectorBlock) {
       if (blockMayHoldSpike(pAbove, pRow, pBelow, x)) {
-        filterRun(pAbove, pRow, pBelow, x, x + qvproc::kVectorBlock);
+        filterRun(pAbove, pRow, pBelow, x, x + qv::processing::kVectorBlock);
       }
     }
     filterRun(pAbove, pRow, pBelow, x, iLast);
@@ -86,17 +86,17 @@ void filterFrame(Pixel* apFrame, size_t aiWidth, size_t aiHeight) {
 }  // namespace
 
 extern "C" QV_API int xrayfilter(VIDINFHDR* vinf) {
-  if (vinf == nullptr || vinf->type == qvproc::kEmptyType) return -1;
+  if (vinf == nullptr || vinf->type == qv::processing::kEmptyType) return -1;
   if (vinf->width < kMinimumSide || vinf->height < kMinimumSide) return -1;
-  if (!qvproc::isSupportedDepth(vinf->bpp)) return -1;
-  if (qvproc::pixelsPerFrame(*vinf) == 0 || !qvproc::hasAllFrames(*vinf)) return -1;
+  if (!qv::processing::isSupportedDepth(vinf->bpp)) return -1;
+  if (qv::processing::pixelsPerFrame(*vinf) == 0 || !qv::processing::hasAllFrames(*vinf)) return -1;
 
   const size_t iWidth = static_cast<size_t>(vinf->width);
   const size_t iHeight = static_cast<size_t>(vinf->height);
-  qvproc::dispatchDepth(vinf->bpp, [&](auto aTag) {
+  qv::processing::dispatchDepth(vinf->bpp, [&](auto aTag) {
     using Pixel = decltype(aTag);
     for (int32_t i = 0; i < vinf->numframes; ++i) {
-      filterFrame(qvproc::framePixels<Pixel>(*vinf, i), iWidth, iHeight);
+      filterFrame(qv::processing::framePixels<Pixel>(*vinf, i), iWidth, iHeight);
     }
   });
   return 0;

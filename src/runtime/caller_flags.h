@@ -4,6 +4,8 @@
 // latest store and no access tears.
 #pragma once
 
+namespace qv::runtime {
+
 // Current value of the caller's interrupt flag (0 when there is none).
 inline int readInterruptFlag(const int* apiInterrupt) {
   return apiInterrupt != nullptr ? __atomic_load_n(apiInterrupt, __ATOMIC_ACQUIRE) : 0;
@@ -15,3 +17,5 @@ inline bool interruptRequested(const int* apiInterrupt) { return readInterruptFl
 inline void reportProgress(double* apdProgress, double adValue) {
   if (apdProgress != nullptr) __atomic_store(apdProgress, &adValue, __ATOMIC_RELEASE);
 }
+
+}  // namespace qv::runtime

@@ -20,13 +20,15 @@ static FILE* g_pLogStream = nullptr;  // null stands for standard error
 static bool g_bLoggingInitialized = false;
 static int g_iLogLevel = 0;
 
-static const char kLibraryBanner[] =
+namespace {
+
+const char kLibraryBanner[] =
     "**** QVv3 shared client library, win64(msvs2019,x64), v1.0.0, b894(Release) (Jul 26, 2023) ***";
-static const char kPrefix[] = "[qvv3 shared lib] ";
+const char kPrefix[] = "[qvv3 shared lib] ";
 
-static FILE* logStream() { return g_pLogStream != nullptr ? g_pLogStream : stderr; }
+FILE* logStream() { return g_pLogStream != nullptr ? g_pLogStream : stderr; }
 
-static std::string defaultLogDirectory() {
+std::string defaultLogDirectory() {
   const char* directory = std::getenv("KELTA_CLIENTLIB_LOGGING_PATH");
   std::string result =
       directory != nullptr ? std::string(directory) : qv::platform::temporaryDirectory();
@@ -35,7 +37,7 @@ static std::string defaultLogDirectory() {
   return result;
 }
 
-static std::string setupDate() {
+std::string setupDate() {
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   int64_t seconds = 0;
@@ -49,7 +51,7 @@ static std::string setupDate() {
   return date;
 }
 
-static void composeDefaultLogFileName(unsigned long aulProcessId) {
+void composeDefaultLogFileName(unsigned long aulProcessId) {
   std::string user;
   if (!qv::platform::userName(user) || user.size() > 256) user = "USERNAME-QUERY-ERROR";
   std::string host;
@@ -62,6 +64,8 @@ static void composeDefaultLogFileName(unsigned long aulProcessId) {
   if (length < 0 || static_cast<size_t>(length) >= sizeof g_sLogFilePath)
     std::snprintf(g_sLogFilePath, sizeof g_sLogFilePath, "%s", "kelta-sharedlib-ERR.log");
 }
+
+}  // namespace
 
 void _internal_initLogging(bool abCompose) {
   std::string processName;

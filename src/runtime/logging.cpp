@@ -8,7 +8,7 @@
 #include "runtime/timetext.h"
 #include "platform/tine_api.h"
 
-namespace qv::logline {
+namespace qv::runtime {
 
 void formatLine(char* asLine, size_t aiLineSize, const char* asMessage) {
   timeValue now;
@@ -23,7 +23,7 @@ void formatLine(char* asLine, size_t aiLineSize, const char* asMessage) {
   }
 }
 
-}  // namespace qv::logline
+}  // namespace qv::runtime
 
 namespace {
 
@@ -134,7 +134,7 @@ void CLogging::Done() {
 bool CLogging::WriteDestinations(bool abToStdout, bool abToStderr, bool abToFile, bool abToFecLog,
                                  const char* asFormat, va_list aArgs) {
   std::vsnprintf(m_msg, sizeof m_msg - 1, asFormat, aArgs);  // at most 510 characters
-  qv::logline::formatLine(m_msg_2, sizeof m_msg_2 - 1, m_msg);  // at most 538 characters
+  qv::runtime::formatLine(m_msg_2, sizeof m_msg_2 - 1, m_msg);  // at most 538 characters
   if (abToFecLog) feclog("%s", m_msg);
   if (abToStdout) writeLine(stdout, m_msg_2);
   if (abToStderr) writeLine(stderr, m_msg_2);
@@ -203,7 +203,7 @@ void CLogging::SimpleLog(FILE* aOutFile, const char* asFormat, ...) {
   va_start(args, asFormat);
   std::vsnprintf(message, sizeof message - 1, asFormat, args);
   va_end(args);
-  qv::logline::formatLine(line, sizeof line - 1, message);
+  qv::runtime::formatLine(line, sizeof line - 1, message);
   writeLine(aOutFile, line);
 }
 
@@ -238,14 +238,18 @@ void CLogging::WriteToFile(const char* asLine) {
   ++m_uiLinesSinceCheck;
 }
 
+namespace {
+
 // Name of backup number (0: the log file itself); false when it does not fit,
 // so that a cut name never renames or deletes some other file.
-static bool backupName(char (&asOut)[CLogging::kRotationNameSize], const char* asFileName,
-                       uint32_t auiNumber) {
+bool backupName(char (&asOut)[CLogging::kRotationNameSize], const char* asFileName,
+                uint32_t auiNumber) {
   int length = auiNumber == 0 ? std::snprintf(asOut, sizeof asOut, "%s", asFileName)
                               : std::snprintf(asOut, sizeof asOut, "%s.%u", asFileName, auiNumber);
   return length >= 0 && static_cast<size_t>(length) < sizeof asOut;
 }
+
+}  // namespace
 
 bool CLogging::ArrangeOldLogs(uint32_t auiLevel) {
   const uint32_t n = m_uiMaxBackupFiles;

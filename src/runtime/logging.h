@@ -60,7 +60,7 @@ class CLogging {
   char m_msg_2[kLineSize];
 };
 
-namespace qv::logline {
+namespace qv::runtime {
 // Formats "[dd.mm.yy hh:mm:ss:mmm LTM] message" into aLine (cut to its size).
 void formatLine(char* asLine, size_t aiLineSize, const char* asMessage);
-}  // namespace qv::logline
+}  // namespace qv::runtime

@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-namespace qv {
+namespace qv::runtime {
 
 // Measures on a monotonic clock, so that a change of the time setting can
 // neither end a loop early nor keep it running for ever.
@@ -18,4 +18,4 @@ class Stopwatch {
   std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
 
-}  // namespace qv
+}  // namespace qv::runtime

@@ -16,7 +16,6 @@ namespace qv::text {
 // Letter case folded in ASCII only: the result must not depend on the
 // process's locale.
 inline char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-inline char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Equal without regard to ASCII letter case; null equals only null.
 bool equalIgnoringCase(const char* a, const char* b);

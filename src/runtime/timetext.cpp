@@ -23,10 +23,14 @@ double platformElapsedSeconds(const timeValue& aEarlier, const timeValue& aLater
   return milliseconds / 1000.0;
 }
 
+namespace {
+
 // Writes at most size-1 characters and always terminates; size >= 1.
-static void copyCut(char* asBuffer, size_t aiSize, const char* asText) {
+void copyCut(char* asBuffer, size_t aiSize, const char* asText) {
   std::snprintf(asBuffer, aiSize, "%s", asText);
 }
+
+}  // namespace
 
 extern "C" QV_API char* QVV3_INTERNAL_getTimeString(char* asBuffer, int aiBufferSize) {
   if (asBuffer == nullptr || aiBufferSize < 26) return nullptr;
@@ -85,8 +89,10 @@ extern "C" QV_API char* QVV3_INTERNAL_platformTimeToUTCString(int64_t aiSeconds,
                                  static_cast<uint32_t>(aiBufferSize));
 }
 
+namespace {
+
 // Days since 1970-01-01 of a proleptic Gregorian date (no time zone involved).
-static int64_t daysFromCivil(int64_t year, unsigned month, unsigned day) {
+int64_t daysFromCivil(int64_t year, unsigned month, unsigned day) {
   year -= month <= 2;
   const int64_t era = (year >= 0 ? year : year - 399) / 400;
   const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
@@ -94,6 +100,8 @@ static int64_t daysFromCivil(int64_t year, unsigned month, unsigned day) {
   const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
   return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
 }
+
+}  // namespace
 
 bool platformUTCStringToTime(const char* asText, int64_t* apiSeconds, uint32_t* apuiMicroseconds) {
   if (asText == nullptr || apiSeconds == nullptr || apuiMicroseconds == nullptr) return false;

@@ -81,13 +81,16 @@ struct SysListSGP {
   std::vector<size_t> imageSources;                // resolved: indices of image sources
 };
 
+namespace qv::syslist {
 // GS2CL and Raw2Jpeg components: an empty sgpNames serves every SGP.
 struct SysListConverter {
   std::string name;
   std::vector<std::string> sgpNames;
 };
-using SysListGS2CL = SysListConverter;
-using SysListRaw2Jpeg = SysListConverter;
+}  // namespace qv::syslist
+
+using SysListGS2CL = qv::syslist::SysListConverter;
+using SysListRaw2Jpeg = qv::syslist::SysListConverter;
 
 class CSysList {
  public:

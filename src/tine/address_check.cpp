@@ -27,7 +27,7 @@ int _internal_checkTineAddress(const char* asCallerName, const char* asTineAddre
                                char* asBeautifiedTineAddress, int aiBeautifiedSize,
                                bool abVerbose) {
   if (asCallerName == nullptr || asTineAddress == nullptr || asBeautifiedTineAddress == nullptr ||
-      aiBeautifiedSize < kBeautifiedTineAddressSize)
+      aiBeautifiedSize < qv::tine::kBeautifiedTineAddressSize)
     return -5;
   const char* caller = asCallerName;
   const char* given = asTineAddress;

@@ -1,8 +1,10 @@
 // Checks of the TINE address and property name every grab starts with.
 #pragma once
 
+namespace qv::tine {
 // Size of the normalised-address buffer the callers hold (132 characters + NUL).
 constexpr int kBeautifiedTineAddressSize = 133;
+}  // namespace qv::tine
 
 // 1 valid (buffer holds the normalised /context/server/device), 0 malformed
 // (buffer empty), -4 too short or too long, -5 null argument or buffer below

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <initializer_list>
 
+namespace qv::tine {
 namespace {
 
 constexpr int kWriteRefused = 2;
@@ -139,3 +140,5 @@ int DTypeSetLongOrFloat(DTYPE* apData, int32_t aiValue) {
 int DTypeSetLongFloatOrDouble(DTYPE* apData, int32_t aiValue) {
   return writeNumber(apData, {CF_INT32, CF_FLOAT, CF_DOUBLE}, aiValue);
 }
+
+}  // namespace qv::tine

@@ -5,6 +5,8 @@
 
 #include "platform/tine_api.h"
 
+namespace qv::tine {
+
 // Text reader: -2 null container or not a text format, -23 no elements;
 // otherwise 1 when the text was cut to the buffer, 0 when not. The buffer
 // must not be null and aiLength must be above 0.
@@ -33,3 +35,5 @@ int DTypeSetInt(DTYPE* apData, int32_t aiValue);
 int DTypeSetLongPair(DTYPE* apData, int32_t aiValue, int32_t aiSecond);
 int DTypeSetLongOrFloat(DTYPE* apData, int32_t aiValue);
 int DTypeSetLongFloatOrDouble(DTYPE* apData, int32_t aiValue);
+
+}  // namespace qv::tine

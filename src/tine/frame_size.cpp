@@ -13,6 +13,8 @@ constexpr int kLargestPlausibleFrame = 100 * 1024 * 1024;
 constexpr char kDefaultPropertyName[] = "Frame";
 constexpr char kCaller[] = "qvEstimateMaxFrameSizeBytes";
 
+using qv::tine::kBeautifiedTineAddressSize;
+
 }  // namespace
 
 extern "C" QV_API int qvEstimateMaxFrameSizeBytes(const char* asTineAddress,

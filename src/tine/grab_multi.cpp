@@ -44,6 +44,15 @@ constexpr unsigned kCleanupPollMs = 100;
 constexpr size_t kModeTextSize = 256;
 constexpr size_t kCodeTextSize = 33;
 
+using qv::runtime::interruptRequested;
+using qv::runtime::readInterruptFlag;
+using qv::runtime::reportProgress;
+using qv::tine::_internal_grabFramesCallback;
+using qv::tine::_internal_tineCodeToString;
+using qv::tine::kBeautifiedTineAddressSize;
+using qv::tine::pointerValue;
+using qv::tine::textOrNull;
+
 enum ShutdownReason {
   kRunning = 0,
   kAllReceived = 1,
@@ -383,6 +392,8 @@ int prepareAndRunLink(GRABFRAMESDATA& d, QVBUNCHOFIMAGES* aImages, const char* a
 
 }  // namespace
 
+namespace qv::tine {
+
 bool _internal_grabCallbackAllowed() {
   std::lock_guard<std::mutex> lock(g_callbackGate);
   return callbacksAllowedLocked();
@@ -433,6 +444,8 @@ void _internal_grabFramesCallback(int aId, int aCC, void* aRef) {
   std::lock_guard<std::mutex> lock(g_callbackGate);
   _global_internal_bCallbackRunning = false;
 }
+
+}  // namespace qv::tine
 
 extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut,
                                       const char* aTineAddress, const char* aTinePropertyName,

@@ -1,8 +1,12 @@
 // Multi-frame grab: the link callback and the process-wide admission state.
 #pragma once
 
+namespace qv::tine {
+
 // The TINE link callback of qvGrabFramesEx2; runs on TINE's cycle thread.
 void _internal_grabFramesCallback(int aId, int aCC, void* aRef);
 
 // True while a multi-frame grab admits callbacks.
 bool _internal_grabCallbackAllowed();
+
+}  // namespace qv::tine

@@ -17,6 +17,10 @@ namespace {
 constexpr char kCaller[] = "qvGrabFrame";
 constexpr unsigned kRetryPauseMs = 10;
 
+using qv::tine::kBeautifiedTineAddressSize;
+using qv::tine::pointerValue;
+using qv::tine::textOrNull;
+
 void logParameterTrace(const char* asPrefix, DIMAGE* apInOutImage, DTYPE* apDOut,
                        const char* asTineAddress, const char* asTinePropertyName,
                        int aiTineTimeoutMilliseconds, int aiTineMode,
@@ -101,7 +105,7 @@ extern "C" QV_API int qvGrabFrame(DIMAGE* apInOutImage, DTYPE* apDOut, const cha
   dout.dArrayLength = capacity;
   dout.data.vptr = apInOutImage;
   double dTimeStamp = 0.0;
-  qv::Stopwatch sinceStart;
+  qv::runtime::Stopwatch sinceStart;
   bool reported = false;
   int lastReported = -1;
   for (;;) {

@@ -14,7 +14,7 @@ constexpr unsigned kCloseRetryPauseMs = 100;
 }  // namespace
 
 int _internal_TineCloseLink(int aTineLinkID) {
-  qv::Stopwatch watch;
+  qv::runtime::Stopwatch watch;
   int attempts = 0;
   int code = 0;
   for (;;) {
@@ -37,7 +37,7 @@ int _internal_TineCloseLink(int aTineLinkID) {
 }
 
 int SafeTineCloseLink(int aTineLinkID, CLogging* apLogInstance) {
-  qv::Stopwatch watch;
+  qv::runtime::Stopwatch watch;
   int attempts = 0;
   int code = 0;
   for (;;) {

@@ -132,6 +132,8 @@ long long absoluteCode(int aiCode) { return std::llabs(static_cast<long long>(ai
 
 }  // namespace
 
+namespace qv::tine {
+
 int _internal_tineDecodeAccessString(const char* asText) {
   return decodePlain(asText, kAccessKeywords);
 }
@@ -151,6 +153,8 @@ int _internal_tineDecodeModeString(const char* asText, int aiDefault) {
 int _internal_tineDecodeModeStringCMnew(const char* asText, int aiDefault) {
   return orDefault(decodeRuleBased(asText), aiDefault);
 }
+
+}  // namespace qv::tine
 
 extern "C" QV_API int QVV3_INTERNAL_tineDecodeModeStringCMnew(const char* asText) {
   return decodeRuleBased(asText);
@@ -197,6 +201,8 @@ extern "C" QV_API int qvTineCodeToString(int aiCode, char* asBuffer, size_t* api
   return 1;
 }
 
+namespace qv::tine {
+
 char* _internal_tineCodeToString(int aiCode, char* asBuffer, size_t aiBufferSize) {
   if (asBuffer == nullptr || aiBufferSize <= 1) return asBuffer;
   const long long code = absoluteCode(aiCode);
@@ -209,3 +215,5 @@ char* _internal_tineCodeToString(int aiCode, char* asBuffer, size_t aiBufferSize
   asBuffer[aiBufferSize - 1] = '\0';
   return asBuffer;
 }
+
+}  // namespace qv::tine

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+namespace qv::tine {
+
 // Plain decoders: OR of the keyword values; -1 text longer than 200
 // characters, -2 no keyword, -3 unknown keyword.
 int _internal_tineDecodeAccessString(const char* asText);
@@ -17,3 +19,5 @@ int _internal_tineDecodeModeStringCMnew(const char* asText, int aiDefault);
 // Text of a completion code for warnings: cc2str text, or the number when the
 // code is beyond the list. Always terminated; nothing written for size <= 1.
 char* _internal_tineCodeToString(int aiCode, char* asBuffer, size_t aiBufferSize);
+
+}  // namespace qv::tine

@@ -3,8 +3,12 @@
 
 #include <cstdint>
 
+namespace qv::tine {
+
 inline unsigned long long pointerValue(const void* apPointer) {
   return static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(apPointer));
 }
 
 inline const char* textOrNull(const char* asText) { return asText != nullptr ? asText : "NULL"; }
+
+}  // namespace qv::tine

@@ -7,6 +7,8 @@
 
 namespace {
 
+using qv::image::kMaxBunchFrames;
+
 bool headerIsCleared(const DIMAGE& img) {
   static const IMAGEHEADER kZero = {};
   return std::memcmp(&img, &kZero, sizeof kZero) == 0;

@@ -12,6 +12,8 @@
 
 namespace {
 
+using qv::image::kScaleTolerance;
+
 uint8_t g_frame[1];
 
 // A bunch of n valid, alike images numbered 1..n.

@@ -11,6 +11,8 @@
 
 namespace {
 
+using qv::image::uncompressedFrameSize;
+
 uint8_t g_frame[16];
 
 void oneBased(DIMAGE& img) {

@@ -12,6 +12,9 @@
 
 namespace {
 
+using qv::imc2::kGlobalMetadataKeys;
+using qv::imc2::kImageMetadataKeys;
+
 struct FileCloser {
   void operator()(FILE* f) const {
     if (f) fclose(f);

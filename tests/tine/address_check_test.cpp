@@ -6,6 +6,8 @@
 
 namespace {
 
+using qv::tine::kBeautifiedTineAddressSize;
+
 class AddressCheck : public TineTest {
  protected:
   int check(const std::string& address, bool verbose = true) {

@@ -7,6 +7,27 @@
 
 namespace {
 
+using qv::tine::DTypeGetDouble;
+using qv::tine::DTypeGetFloat;
+using qv::tine::DTypeGetLong;
+using qv::tine::DTypeGetString;
+using qv::tine::DTypeGetStrings;
+using qv::tine::DTypeIsTextFormat;
+using qv::tine::DTypeSetDouble;
+using qv::tine::DTypeSetDoubleFloatOrLong;
+using qv::tine::DTypeSetDoubleOrFloat;
+using qv::tine::DTypeSetDoubleWithTimeStamp;
+using qv::tine::DTypeSetFloat;
+using qv::tine::DTypeSetFloatDoubleOrLong;
+using qv::tine::DTypeSetFloatOrDouble;
+using qv::tine::DTypeSetFloatOrLong;
+using qv::tine::DTypeSetInt;
+using qv::tine::DTypeSetLong;
+using qv::tine::DTypeSetLongFloatOrDouble;
+using qv::tine::DTypeSetLongOrFloat;
+using qv::tine::DTypeSetLongPair;
+using qv::tine::DTypeSetString;
+
 DTYPE container(int format, uint32_t count, void* data) {
   DTYPE d;
   std::memset(&d, 0, sizeof d);

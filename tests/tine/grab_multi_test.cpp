@@ -12,6 +12,9 @@
 
 namespace {
 
+using qv::tine::_internal_grabCallbackAllowed;
+using qv::tine::_internal_grabFramesCallback;
+
 constexpr char kSmall[] = "/TEST/VIDEO/SMALL";
 constexpr int kFastRate = 5;  // ms between deliveries
 

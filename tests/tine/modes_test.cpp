@@ -9,6 +9,11 @@
 
 namespace {
 
+using qv::tine::_internal_tineCodeToString;
+using qv::tine::_internal_tineDecodeAccessString;
+using qv::tine::_internal_tineDecodeModeString;
+using qv::tine::_internal_tineDecodeModeStringCMnew;
+
 TEST(ModeDecoding, RuleBasedDecoder) {
   EXPECT_EQ(QVV3_INTERNAL_tineDecodeModeStringCMnew("timer | connect"), 0x2003);
   EXPECT_EQ(QVV3_INTERNAL_tineDecodeModeStringCMnew("CM_TIMER,CM_SYNCNOTIFY"), 0x8003);
