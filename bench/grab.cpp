@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "quivox3/quivox3.h"
 #include "platform/tine_api.h"
+#include "quivox3/quivox3.h"
 #include "tinesim/control.h"
 
 namespace {

@@ -102,7 +102,8 @@ void bareLibjpegDecode(const DIMAGE& aImg, unsigned char* apOut) {
   jpeg_error_mgr jerr;
   cinfo.err = jpeg_std_error(&jerr);
   jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, aImg.frameBuffer, static_cast<unsigned long>(aImg.frameHeader.appendedFrameSize));
+  jpeg_mem_src(&cinfo, aImg.frameBuffer,
+               static_cast<unsigned long>(aImg.frameHeader.appendedFrameSize));
   jpeg_read_header(&cinfo, TRUE);
   cinfo.out_color_space = cinfo.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_start_decompress(&cinfo);
@@ -189,7 +190,8 @@ struct Sequence16 {
     }
   }
   void refillFrom(const Sequence16& aOther) {
-    for (int f = 0; f < kFrames; ++f) std::memcpy(v.framebits[f], aOther.v.framebits[f], kFrameBytes16);
+    for (int f = 0; f < kFrames; ++f)
+      std::memcpy(v.framebits[f], aOther.v.framebits[f], kFrameBytes16);
   }
   ~Sequence16() {
     if (v.framebits != nullptr) {

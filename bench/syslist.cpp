@@ -37,8 +37,8 @@ std::string writeSysList() {
   std::string sgps;
   for (int s = 0; s < 40; ++s) {
     std::string refs = s < 20 ? element("oImageSourceGroupName", "group" + std::to_string(s)) : "";
-    sgps += element("SGP", element("Name", "sgp" + std::to_string(s)) +
-                               element("Type", types[s % 4]) + refs);
+    sgps += element(
+        "SGP", element("Name", "sgp" + std::to_string(s)) + element("Type", types[s % 4]) + refs);
   }
   const std::string text =
       "<?xml version=\"1.0\" ?>\n<QVv3><Name>Bench</Name><TineContext>BENCH</TineContext>" +

@@ -127,13 +127,13 @@
 #define QUIVOX3_VERSION_STRING "1.0.0"
 
 #if defined(_WIN32)
-#  if defined(QUIVOX3_BUILDING)
-#    define QV_API __declspec(dllexport)
-#  else
-#    define QV_API __declspec(dllimport)
-#  endif
+#if defined(QUIVOX3_BUILDING)
+#define QV_API __declspec(dllexport)
 #else
-#  define QV_API __attribute__((visibility("default")))
+#define QV_API __declspec(dllimport)
+#endif
+#else
+#define QV_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus
@@ -270,7 +270,7 @@ typedef struct VIDINFHDR {
   int32_t ebpp; /* effective bits per pixel */
   double scale;
   int32_t numframes;
-  int32_t type; /* -1 empty, 1 IMM, 2 IMC, 3 BKG, 4 BKC, 5 map, 6 BMP */
+  int32_t type;              /* -1 empty, 1 IMM, 2 IMC, 3 BKG, 4 BKC, 5 map, 6 BMP */
   unsigned char** framebits; /* numframes frame pointers (malloc) */
   double* framescales;       /* numframes scale factors (malloc) */
 } VIDINFHDR;
@@ -391,9 +391,8 @@ QV_API char* QVV3_INTERNAL_getTimeString(char* asBuffer, int aiBufferSize);
 */
 
 QV_API char* QVV3_INTERNAL_platformTimeToUTCString(int64_t aiSeconds, int aiFraction,
-                                                   int aiMicroseconds, int aiBrackets,
-                                                   int aiAmPm, char* asBuffer,
-                                                   int aiBufferSize);
+                                                   int aiMicroseconds, int aiBrackets, int aiAmPm,
+                                                   char* asBuffer, int aiBufferSize);
 /*
      Writes a time stamp (aiSeconds since the Unix epoch and aiFraction) as
    UTC text. aiMicroseconds non-zero: aiFraction is microseconds (0..999999,
@@ -488,8 +487,7 @@ QV_API char* QVV3_INTERNAL_CDIMAGE_getFlagsAsString(uint32_t auiFlags, char* asB
      Returns asBuffer; NULL when asBuffer is NULL.
 */
 
-QV_API char* QVV3_INTERNAL_CDIMAGE_getFormatAsString(int aiFormat, char* asBuffer,
-                                                     size_t* apiSize);
+QV_API char* QVV3_INTERNAL_CDIMAGE_getFormatAsString(int aiFormat, char* asBuffer, size_t* apiSize);
 /*
      Writes the short name of an image format code ("GRAY", "RGB", ...;
    "UNKNOWN FORMAT(n)" outside 0..12), but only when it fits *apiSize bytes.
@@ -639,11 +637,11 @@ QV_API int qvGrabFrame(DIMAGE* apInOutImage, DTYPE* apDOut, const char* asTineAd
 #define QV_E_GRAB_ATTACH (-6)      /* the link could not be attached */
 #define QV_E_GRAB_INTERRUPTED (-7) /* *apiInInterrupt was set to 1 */
 
-QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut,
-                           const char* aTineAddress, const char* aTinePropertyName,
-                           unsigned int aNumFrames, int aTineTimeoutMilliseconds,
-                           int aTineMode, int* apiOutError, int* apiOutTineError,
-                           int* apiInInterrupt, double* apdOutPercentageFinished);
+QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut, const char* aTineAddress,
+                           const char* aTinePropertyName, unsigned int aNumFrames,
+                           int aTineTimeoutMilliseconds, int aTineMode, int* apiOutError,
+                           int* apiOutTineError, int* apiInInterrupt,
+                           double* apdOutPercentageFinished);
 /*
      Collects aNumFrames (at least 1) consecutive frames through a TINE
    link into a bunch. aImages (in/out) must be empty (one that is not is
@@ -792,7 +790,8 @@ QV_API int qvCheckFileFormat(const char* asFilePath, char* asOutErrorString,
 #define QV_E_LOAD_NOT_IMC2 (-3)      /* content is no valid IMC2/BKC2 file */
 #define QV_E_LOAD_OPEN (-4)          /* file cannot be opened for reading */
 #define QV_E_LOAD_READ (-5)          /* file shorter than its content needs */
-#define QV_E_LOAD_METADATA (-6)      /* malformed metadata record, or no
+#define QV_E_LOAD_METADATA                                               \
+  (-6)                               /* malformed metadata record, or no \
                                         memory for the key tables */
 #define QV_E_LOAD_NO_MEMORY (-7)     /* no memory for the images */
 #define QV_E_LOAD_DECOMPRESSION (-8) /* zlib decompression failed */
@@ -801,8 +800,9 @@ QV_API int qvCheckFileFormat(const char* asFilePath, char* asOutErrorString,
 #define QV_E_LOAD_IMM (-12)          /* the IMM reader failed */
 #define QV_E_LOAD_BKG (-13)          /* the BKG reader failed */
 #define QV_E_LOAD_IMC (-14)          /* the IMC/BKC reader failed */
-#define QV_E_LOAD_CONVERSION (-15)   /* legacy sequence not convertible
-                                        (or interrupted while converted) */
+#define QV_E_LOAD_CONVERSION               \
+  (-15) /* legacy sequence not convertible \
+           (or interrupted while converted) */
 
 QV_API int qvLoadImagesFromFile(const char* asFilePath, QVBUNCHOFIMAGES* apImages);
 /*
@@ -829,17 +829,18 @@ QV_API int qvLoadImagesFromFileEx(const char* asFilePath, QVBUNCHOFIMAGES* apIma
    name the writer's codes; for a legacy name QV_E_SAVE_ARGUMENT,
    QV_E_SAVE_CONVERSION or the legacy writer's code (QV_E_LEGACY_SAVE_...,
    -1 to -9). -4, -5, -6, -7 and -9 mean the same in both. */
-#define QV_E_SAVE_CREATE (-4)       /* file cannot be created */
-#define QV_E_SAVE_WRITE (-5)        /* a write failed */
-#define QV_E_SAVE_NO_MEMORY (-6)    /* no memory for compression */
-#define QV_E_SAVE_COMPRESSION (-7)  /* zlib compression failed */
-#define QV_E_SAVE_INTERRUPTED (-9)  /* *apiInInterrupt was 1 */
-#define QV_E_SAVE_ARGUMENT (-12)    /* name NULL/empty, bunch NULL or empty,
-                                       more than QV_MAX_SAVE_FRAMES images */
+#define QV_E_SAVE_CREATE (-4)      /* file cannot be created */
+#define QV_E_SAVE_WRITE (-5)       /* a write failed */
+#define QV_E_SAVE_NO_MEMORY (-6)   /* no memory for compression */
+#define QV_E_SAVE_COMPRESSION (-7) /* zlib compression failed */
+#define QV_E_SAVE_INTERRUPTED (-9) /* *apiInInterrupt was 1 */
+#define QV_E_SAVE_ARGUMENT                                                    \
+  (-12)                              /* name NULL/empty, bunch NULL or empty, \
+                                        more than QV_MAX_SAVE_FRAMES images */
 #define QV_E_SAVE_NOT_SEQUENCE (-13) /* no sequence, or not GRAY/RGB */
-#define QV_E_SAVE_FILE_EXISTS (-14) /* IMC2/BKC2: the file exists */
-#define QV_E_SAVE_METADATA (-15)    /* a metadata record cannot be composed */
-#define QV_E_SAVE_CONVERSION (-16)  /* legacy name: bunch not convertible */
+#define QV_E_SAVE_FILE_EXISTS (-14)  /* IMC2/BKC2: the file exists */
+#define QV_E_SAVE_METADATA (-15)     /* a metadata record cannot be composed */
+#define QV_E_SAVE_CONVERSION (-16)   /* legacy name: bunch not convertible */
 
 /* Most images one IMC2/BKC2 file takes. */
 #define QV_MAX_SAVE_FRAMES 10000
@@ -883,30 +884,31 @@ QV_API int qvSaveImagesToFileEx(QVBUNCHOFIMAGES* apImages, const char* asFilePat
 */
 
 /* Results of the legacy readers besides QV_E_NONE */
-#define QV_E_LEGACY_LOAD_EXTENSION (-1)  /* load_file: no known extension */
-#define QV_E_LEGACY_LOAD_TYPE (-2)       /* unsupported type code */
-#define QV_E_LEGACY_LOAD_OPEN (-3)       /* file cannot be opened */
-#define QV_E_LEGACY_LOAD_CONTENT (-4)    /* unexpected file content */
-#define QV_E_LEGACY_LOAD_READ (-5)       /* file shorter than its content */
-#define QV_E_LEGACY_LOAD_NOT_EMPTY (-6)  /* record not empty (or NULL, not BMP) */
-#define QV_E_LEGACY_LOAD_NO_MEMORY (-7)  /* out of memory */
-#define QV_E_LEGACY_LOAD_DECOMPRESSION (-8) /* IMC/BKC: zlib failed;
+#define QV_E_LEGACY_LOAD_EXTENSION (-1) /* load_file: no known extension */
+#define QV_E_LEGACY_LOAD_TYPE (-2)      /* unsupported type code */
+#define QV_E_LEGACY_LOAD_OPEN (-3)      /* file cannot be opened */
+#define QV_E_LEGACY_LOAD_CONTENT (-4)   /* unexpected file content */
+#define QV_E_LEGACY_LOAD_READ (-5)      /* file shorter than its content */
+#define QV_E_LEGACY_LOAD_NOT_EMPTY (-6) /* record not empty (or NULL, not BMP) */
+#define QV_E_LEGACY_LOAD_NO_MEMORY (-7) /* out of memory */
+#define QV_E_LEGACY_LOAD_DECOMPRESSION                               \
+  (-8)                                      /* IMC/BKC: zlib failed; \
                                                BMP: unsupported variant */
-#define QV_E_LEGACY_LOAD_USER_BREAK (-9) /* user break */
+#define QV_E_LEGACY_LOAD_USER_BREAK (-9)    /* user break */
 #define QV_E_LEGACY_LOAD_BMP_ARGUMENT (-10) /* BMP: name or record NULL */
 
 /* Results of the legacy writers besides QV_E_NONE */
-#define QV_E_LEGACY_SAVE_FRAMES (-1)     /* BKG: more than one frame */
-#define QV_E_LEGACY_SAVE_TYPE (-2)       /* type not writable or unsupported */
-#define QV_E_LEGACY_SAVE_RECORD (-3)     /* record NULL or no frames */
-#define QV_E_LEGACY_SAVE_CREATE (-4)     /* file cannot be created */
-#define QV_E_LEGACY_SAVE_WRITE (-5)      /* a write failed */
-#define QV_E_LEGACY_SAVE_NO_MEMORY (-6)  /* IMC/BKC: out of memory */
-#define QV_E_LEGACY_SAVE_COMPRESSION (-7) /* IMC/BKC: zlib failed */
+#define QV_E_LEGACY_SAVE_FRAMES (-1)        /* BKG: more than one frame */
+#define QV_E_LEGACY_SAVE_TYPE (-2)          /* type not writable or unsupported */
+#define QV_E_LEGACY_SAVE_RECORD (-3)        /* record NULL or no frames */
+#define QV_E_LEGACY_SAVE_CREATE (-4)        /* file cannot be created */
+#define QV_E_LEGACY_SAVE_WRITE (-5)         /* a write failed */
+#define QV_E_LEGACY_SAVE_NO_MEMORY (-6)     /* IMC/BKC: out of memory */
+#define QV_E_LEGACY_SAVE_COMPRESSION (-7)   /* IMC/BKC: zlib failed */
 #define QV_E_LEGACY_SAVE_NAME_TOO_LONG (-8) /* save_file: name too long */
-#define QV_E_LEGACY_SAVE_USER_BREAK (-9) /* user break */
-#define QV_E_LEGACY_SAVE_BMP_ARGUMENT (-9) /* BMP: invalid argument */
-#define QV_E_LEGACY_SAVE_BMP_DEPTH (-10) /* BMP: record not 8 bits deep */
+#define QV_E_LEGACY_SAVE_USER_BREAK (-9)    /* user break */
+#define QV_E_LEGACY_SAVE_BMP_ARGUMENT (-9)  /* BMP: invalid argument */
+#define QV_E_LEGACY_SAVE_BMP_DEPTH (-10)    /* BMP: record not 8 bits deep */
 
 QV_API void initialize_vidinfhdr(VIDINFHDR* vinf);
 /*
@@ -1038,8 +1040,8 @@ QV_API int save_bmp_files(const char* name, VIDINFHDR* vinf, int palette, int di
 */
 
 QV_API int qvBunchToVIDINFHDR(QVBUNCHOFIMAGES* aImages, VIDINFHDR* aV);
-QV_API int qvBunchToVIDINFHDREx(QVBUNCHOFIMAGES* aImages, VIDINFHDR* aV,
-                                int aiLowMemoryConsumption, int* apiOutBunchIntact);
+QV_API int qvBunchToVIDINFHDREx(QVBUNCHOFIMAGES* aImages, VIDINFHDR* aV, int aiLowMemoryConsumption,
+                                int* apiOutBunchIntact);
 QV_API int qvBunchToVIDINFHDREx2(QVBUNCHOFIMAGES* aImages, VIDINFHDR* aV, char* asOutErrorString,
                                  unsigned int aiOutErrorStringSize, int aiLowMemoryConsumption,
                                  int* apiOutBunchIntact);
@@ -1109,8 +1111,8 @@ QV_API int normalizeframes(VIDINFHDR* vinf);
      Same as normalizeframes_rect over the whole frame; -1 for vinf NULL.
 */
 
-QV_API int normalizeframes_rect(VIDINFHDR* vinf, unsigned int x1, unsigned int y1,
-                                unsigned int x2, unsigned int y2);
+QV_API int normalizeframes_rect(VIDINFHDR* vinf, unsigned int x1, unsigned int y1, unsigned int x2,
+                                unsigned int y2);
 /*
      Stretches every frame so that its brightest pixel in the inclusive
    rectangle (x1, y1)-(x2, y2) (either corner first) reaches 2^ebpp - 1;

@@ -25,13 +25,15 @@ uint64_t compressBound(uint64_t frameBytes) {
 bool compressFrame(const uint8_t* frame, uint64_t frameBytes, uint8_t* out, uint64_t capacity,
                    uint64_t& streamBytes) {
   if (frame == nullptr || out == nullptr || !fitsULong(frameBytes)) return false;
-  uLongf length = static_cast<uLongf>(std::min<uint64_t>(capacity, std::numeric_limits<uLong>::max()));
+  uLongf length =
+      static_cast<uLongf>(std::min<uint64_t>(capacity, std::numeric_limits<uLong>::max()));
   if (::compress(out, &length, frame, static_cast<uLong>(frameBytes)) != Z_OK) return false;
   streamBytes = length;
   return true;
 }
 
-bool inflateExactly(const uint8_t* stream, uint64_t streamBytes, uint8_t* frame, uint64_t frameBytes) {
+bool inflateExactly(const uint8_t* stream, uint64_t streamBytes, uint8_t* frame,
+                    uint64_t frameBytes) {
   if (stream == nullptr || frame == nullptr || !fitsULong(streamBytes) || !fitsULong(frameBytes))
     return false;
   if (!mayInflateTo(streamBytes, frameBytes)) return false;
@@ -69,7 +71,8 @@ StreamCheck checkStreamInFile(FILE* file, uint64_t streamBytes, uint64_t frameBy
     if (expanded > frameBytes) result = Z_BUF_ERROR;
   }
   inflateEnd(&zs);
-  return result == Z_STREAM_END && expanded == frameBytes ? StreamCheck::kExact : StreamCheck::kMismatch;
+  return result == Z_STREAM_END && expanded == frameBytes ? StreamCheck::kExact
+                                                          : StreamCheck::kMismatch;
 }
 
 }  // namespace qv::codec

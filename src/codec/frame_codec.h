@@ -31,7 +31,8 @@ bool compressFrame(const uint8_t* frame, uint64_t frameBytes, uint8_t* out, uint
 // True when stream (streamBytes) is one zlib stream that inflates to exactly
 // frameBytes bytes, written to frame. A shorter or longer result is a failure:
 // it would leave part of the frame undefined or describe another frame.
-bool inflateExactly(const uint8_t* stream, uint64_t streamBytes, uint8_t* frame, uint64_t frameBytes);
+bool inflateExactly(const uint8_t* stream, uint64_t streamBytes, uint8_t* frame,
+                    uint64_t frameBytes);
 
 enum class StreamCheck { kExact, kMismatch, kReadError, kNoMemory };
 // Reads streamBytes from the file's current position and tells whether they

@@ -45,10 +45,14 @@ int saveBkgIgnoringBreakAndProgress(const char* asName, VIDINFHDR* apVinf, int*,
 using LegacyWriter = int (*)(const char*, VIDINFHDR*, int*, double*);
 LegacyWriter legacyWriterOf(int32_t type) {
   switch (type) {
-    case 1: return save_imm_fileEx;
-    case 2: return save_imc_fileEx;
-    case 3: return saveBkgIgnoringBreakAndProgress;
-    default: return save_bkc_fileEx;
+    case 1:
+      return save_imm_fileEx;
+    case 2:
+      return save_imc_fileEx;
+    case 3:
+      return saveBkgIgnoringBreakAndProgress;
+    default:
+      return save_bkc_fileEx;
   }
 }
 
@@ -88,8 +92,8 @@ int saveLegacy(QVBUNCHOFIMAGES* apImages, const char* asFilePath, const LegacyFi
     return kSaveConversionFailed;
   }
   vinf.get()->type = aFormat.type;
-  const int code =
-      legacyWriterOf(aFormat.type)(asFilePath, vinf.get(), apiInInterrupt, apdOutPercentageFinished);
+  const int code = legacyWriterOf(aFormat.type)(asFilePath, vinf.get(), apiInInterrupt,
+                                                apdOutPercentageFinished);
   if (code == 0) return 0;
   sReason = imc2FileQuote(asFilePath) + " save error: Error saving to " + aFormat.name +
             " format: " + legacyWriterText(code);
@@ -197,10 +201,11 @@ extern "C" QV_API int qvCheckFileFormat(const char* asFilePath, char* asOutError
   if (_internal_isIMCFile(asFilePath)) return 2;
   if (_internal_isIMMFile(asFilePath)) return 0;
   if (_internal_isBKGFile(asFilePath)) return 1;
-  qv::text::copyReason(std::string("File (") + (asFilePath != nullptr ? asFilePath : "NULL") +
-                 ") is either no IMC2 or BKC2 or IMC or BKC or IMM or BKG or could not be found "
-                 "or opened.",
-             asOutErrorString, aiOutErrorStringSize);
+  qv::text::copyReason(
+      std::string("File (") + (asFilePath != nullptr ? asFilePath : "NULL") +
+          ") is either no IMC2 or BKC2 or IMC or BKC or IMM or BKG or could not be found "
+          "or opened.",
+      asOutErrorString, aiOutErrorStringSize);
   return -1;
 }
 

@@ -13,8 +13,8 @@
 namespace {
 
 const char* const kShortFormatNames[CF_IMAGE_FORMAT_MAX + 1] = {
-    "GRAY",   "RGB",    "RGBA",    "RGB15", "RGB16", "JPEG", "TIFF",
-    "YUV411", "YUV422", "YUV444", "HUFFYUV", "BMP",  "BAYER"};
+    "GRAY",   "RGB",    "RGBA",   "RGB15",   "RGB16", "JPEG", "TIFF",
+    "YUV411", "YUV422", "YUV444", "HUFFYUV", "BMP",   "BAYER"};
 
 const char kLongFormatPrefix[] = "CF_IMAGE_FORMAT_";
 

@@ -38,8 +38,9 @@ extern "C" QV_API DIMAGE* qvInitializeImageEx(int aiFrameBufferSizeBytes) {
   pImage->frameBufferSize = static_cast<uint32_t>(aiFrameBufferSizeBytes);
   pImage->frameBuffer = static_cast<uint8_t*>(std::malloc(pImage->frameBufferSize));
   if (pImage->frameBuffer == nullptr) {
-    _internal_log("qvInitializeImageEx(): Error: malloc(DIMAGE.frameBuffer=%d bytes) returned NULL.",
-                  aiFrameBufferSizeBytes);
+    _internal_log(
+        "qvInitializeImageEx(): Error: malloc(DIMAGE.frameBuffer=%d bytes) returned NULL.",
+        aiFrameBufferSizeBytes);
     std::free(pImage);
     return nullptr;
   }

@@ -132,16 +132,17 @@ bool checkOffsetsZeroBased(const FRAMEHEADER& f, std::string& sReason) {
                              "Img.frameHeader.sourceHeight(" +
                              to_string(f.sourceHeight) + ").");
   if (f.yStart > 0 && f.aoiHeight <= 0)
-    return fail(sReason, "If Img.frameHeader.yStart(" + to_string(f.yStart) +
-                             ",XYSTART_ZERO_BASED) is bigger than zero, Img.frameHeader.aoiHeight(" +
-                             to_string(f.aoiHeight) + ") must be greater than zero.");
+    return fail(sReason,
+                "If Img.frameHeader.yStart(" + to_string(f.yStart) +
+                    ",XYSTART_ZERO_BASED) is bigger than zero, Img.frameHeader.aoiHeight(" +
+                    to_string(f.aoiHeight) + ") must be greater than zero.");
   return true;
 }
 
 bool checkPixelFormat(const FRAMEHEADER& f, std::string& sReason) {
   if (f.bytesPerPixel < 1 || f.bytesPerPixel > 4)
-    return fail(sReason, "Img.frameHeader.bytesPerPixel=" + to_string(f.bytesPerPixel) +
-                             " must be [1..4].");
+    return fail(sReason,
+                "Img.frameHeader.bytesPerPixel=" + to_string(f.bytesPerPixel) + " must be [1..4].");
   if (f.sourceFormat < 0 || f.sourceFormat > CF_IMAGE_FORMAT_MAX)
     return fail(sReason, "Img.frameHeader.sourceFormat=" + to_string(f.sourceFormat) +
                              " is out of bounds ([0.." + to_string(CF_IMAGE_FORMAT_MAX) + "].");

@@ -88,7 +88,9 @@ bool isUsableKeyTable(const METADATA_KEY_DEFINITION* apTable, uint32_t aiRows, c
 
 namespace qv::imc2 {
 
-bool metadataKeyEquals(const char* asA, const char* asB) { return qv::text::equalIgnoringCase(asA, asB); }
+bool metadataKeyEquals(const char* asA, const char* asB) {
+  return qv::text::equalIgnoringCase(asA, asB);
+}
 
 std::string metadataFloatText(float afValue) {
   char sText[64];  // FLT_MAX in %f needs 46 characters

@@ -8,8 +8,8 @@
 #include <new>
 #include <string>
 
-#include "image/image.h"
 #include "codec/frame_codec.h"
+#include "image/image.h"
 #include "imc2/imc2.h"
 #include "imc2/metadata.h"
 #include "platform/files.h"

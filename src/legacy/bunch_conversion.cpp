@@ -130,8 +130,8 @@ int convertBunch(QVBUNCHOFIMAGES* aImages, VIDINFHDR* aV, bool bLowMemory, bool&
   if (!frames.allocate(n)) {
     sError = std::string("Memory allocation error at ") +
              (frames.hasScales() ? "v.framebits (" + std::to_string(uint64_t{n} * 8) + " bytes)."
-                                 : "v.framescales (1 double for each of the " +
-                                       std::to_string(n) + " video images.");
+                                 : "v.framescales (1 double for each of the " + std::to_string(n) +
+                                       " video images.");
     return kConvertOutOfMemory;
   }
   for (uint32_t j = 0; j < n; ++j) {
@@ -179,8 +179,7 @@ extern "C" QV_API int qvBunchToVIDINFHDREx2(QVBUNCHOFIMAGES* aImages, VIDINFHDR*
 
 extern "C" QV_API int qvBunchToVIDINFHDREx(QVBUNCHOFIMAGES* aImages, VIDINFHDR* aV,
                                            int aiLowMemoryConsumption, int* apiOutBunchIntact) {
-  return qvBunchToVIDINFHDREx2(aImages, aV, nullptr, 0, aiLowMemoryConsumption,
-                               apiOutBunchIntact);
+  return qvBunchToVIDINFHDREx2(aImages, aV, nullptr, 0, aiLowMemoryConsumption, apiOutBunchIntact);
 }
 
 extern "C" QV_API int qvBunchToVIDINFHDR(QVBUNCHOFIMAGES* aImages, VIDINFHDR* aV) {
@@ -193,18 +192,28 @@ extern "C" QV_API int qvBunchToVIDINFHDR(QVBUNCHOFIMAGES* aImages, VIDINFHDR* aV
 namespace {
 
 bool checkRecordAndBunch(const VIDINFHDR* v, const QVBUNCHOFIMAGES* b, std::string& sError) {
-  if (v == nullptr) sError = "Parameter apInVinf must not be NULL.";
-  else if (v->numframes <= 0) sError = "Parameter apInVinf->numframes must be greater zero.";
-  else if (v->framebits == nullptr) sError = "Parameter apInVinf->framebits must be greater zero.";
+  if (v == nullptr)
+    sError = "Parameter apInVinf must not be NULL.";
+  else if (v->numframes <= 0)
+    sError = "Parameter apInVinf->numframes must be greater zero.";
+  else if (v->framebits == nullptr)
+    sError = "Parameter apInVinf->framebits must be greater zero.";
   else if (v->framescales == nullptr)
     sError = "Parameter apInVinf->framescales must be greater zero.";
-  else if (v->bpp != 8 && v->bpp != 16) sError = "Parameter apInVinf->bpp must be either 8 or 16.";
-  else if (v->width <= 0) sError = "Parameter apInVinf->width must be greater zero.";
-  else if (v->height <= 0) sError = "Parameter apInVinf->height must be greater zero.";
-  else if (b == nullptr) sError = "Parameter apOutImages must not be NULL.";
-  else if (b->numFrames != 0) sError = "Parameter apOutImages->numFrames must be zero.";
-  else if (b->imageArray != nullptr) sError = "Parameter apOutImages->imageArray must be zero.";
-  else return true;
+  else if (v->bpp != 8 && v->bpp != 16)
+    sError = "Parameter apInVinf->bpp must be either 8 or 16.";
+  else if (v->width <= 0)
+    sError = "Parameter apInVinf->width must be greater zero.";
+  else if (v->height <= 0)
+    sError = "Parameter apInVinf->height must be greater zero.";
+  else if (b == nullptr)
+    sError = "Parameter apOutImages must not be NULL.";
+  else if (b->numFrames != 0)
+    sError = "Parameter apOutImages->numFrames must be zero.";
+  else if (b->imageArray != nullptr)
+    sError = "Parameter apOutImages->imageArray must be zero.";
+  else
+    return true;
   return false;
 }
 

@@ -41,12 +41,18 @@ extern "C" QV_API int load_file(int type, const char* name, VIDINFHDR* vinf) {
     type = fileType->type;
   }
   switch (type) {
-    case 1: return load_imm_file(name, vinf);
-    case 2: return load_imc_file(name, vinf);
-    case 3: return load_bkg_file(name, vinf);
-    case 4: return load_bkc_file(name, vinf);
-    case 6: return load_bmp_file(name, vinf, 0);
-    default: return kReadUnknownType;
+    case 1:
+      return load_imm_file(name, vinf);
+    case 2:
+      return load_imc_file(name, vinf);
+    case 3:
+      return load_bkg_file(name, vinf);
+    case 4:
+      return load_bkc_file(name, vinf);
+    case 6:
+      return load_bmp_file(name, vinf, 0);
+    default:
+      return kReadUnknownType;
   }
 }
 
@@ -61,12 +67,16 @@ extern "C" QV_API int save_file(int type, const char* name, VIDINFHDR* vinf) {
     sFileName += _internal_legacyExtensionOf(type);
   }
   switch (type) {
-    case 1: return save_imm_file(sFileName.c_str(), vinf);
-    case 2: return save_imc_file(sFileName.c_str(), vinf);
+    case 1:
+      return save_imm_file(sFileName.c_str(), vinf);
+    case 2:
+      return save_imc_file(sFileName.c_str(), vinf);
     case 3:
       if (vinf->numframes > 1) return kWriteTooManyFrames;
       return save_bkg_file(sFileName.c_str(), vinf);
-    case 4: return save_bkc_file(sFileName.c_str(), vinf);
-    default: return kWriteNotWritable;
+    case 4:
+      return save_bkc_file(sFileName.c_str(), vinf);
+    default:
+      return kWriteNotWritable;
   }
 }

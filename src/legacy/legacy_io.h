@@ -10,8 +10,8 @@
 
 #include "platform/byte_order.h"
 #include "platform/files.h"
-#include "runtime/caller_flags.h"
 #include "quivox3/quivox3.h"
+#include "runtime/caller_flags.h"
 
 namespace qv::legacy {
 
@@ -48,8 +48,8 @@ enum WriterCode {
 
 // The shared file and buffer helpers, under the names the legacy code uses.
 using qv::platform::allocateBytes;
-using qv::platform::fileSize;
 using qv::platform::FilePtr;
+using qv::platform::fileSize;
 using qv::platform::MallocBuffer;
 using qv::platform::openForReading;
 using qv::platform::OutputFile;
@@ -172,16 +172,13 @@ inline bool hasFrames(const VIDINFHDR& v) {
 }
 
 // Types 1 to 4 and 6 can be written; 5 (significance map) and -1 not.
-inline bool isWritableType(int32_t iType) {
-  return iType >= 1 && iType <= 6 && iType != 5;
-}
+inline bool isWritableType(int32_t iType) { return iType >= 1 && iType <= 6 && iType != 5; }
 
 // The IMM and BKG headers carry 16-bit sizes and an 8-bit depth: a record
 // outside that range would be written with a wrong header.
 inline bool fitsFrameHeader(const VIDINFHDR& v) {
-  return v.width >= 1 && v.width <= 0xFFFF && v.height >= 1 && v.height <= 0xFFFF &&
-         v.bpp >= 1 && v.bpp <= 0xFF && recordFrameBytes(v) >= 1 &&
-         recordFrameBytes(v) <= UINT32_MAX;
+  return v.width >= 1 && v.width <= 0xFFFF && v.height >= 1 && v.height <= 0xFFFF && v.bpp >= 1 &&
+         v.bpp <= 0xFF && recordFrameBytes(v) >= 1 && recordFrameBytes(v) <= UINT32_MAX;
 }
 
 }  // namespace qv::legacy

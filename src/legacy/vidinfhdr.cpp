@@ -14,33 +14,51 @@ bool isFilledType(int32_t iType) { return iType >= 1 && iType <= 6; }
 // Texts of the exported code-to-text call; null for codes it does not know.
 const char* exportedCodeText(int iCode) {
   switch (iCode) {
-    case 0: return "Success.";
+    case 0:
+      return "Success.";
     case -1:
       return "File could not be checked for type (file extension not imc or bkc or bkg or imm -> "
              "unknown).";
-    case -2: return "File type unknown.";
-    case -3: return "File could not be opened.";
-    case -4: return "Error in file (unexpected content). File may be corrupted.";
-    case -5: return "Error reading file.";
-    case -6: return "Already initialized, please free VIDINFHDR (and memory) first.";
-    case -7: return "Out of memory.";
-    case -8: return "Error during decompression.";
-    default: return nullptr;
+    case -2:
+      return "File type unknown.";
+    case -3:
+      return "File could not be opened.";
+    case -4:
+      return "Error in file (unexpected content). File may be corrupted.";
+    case -5:
+      return "Error reading file.";
+    case -6:
+      return "Already initialized, please free VIDINFHDR (and memory) first.";
+    case -7:
+      return "Out of memory.";
+    case -8:
+      return "Error during decompression.";
+    default:
+      return nullptr;
   }
 }
 
 // Texts used by the file dispatch when it reports a legacy reader's result.
 const char* internalCodeText(int iCode) {
   switch (iCode) {
-    case 0: return "Successful.";
-    case -3: return "Could not open file.";
-    case -4: return "Error in file.";
-    case -5: return "Error reading file.";
-    case -6: return "Parameter error (VIDINFHDR passed is not empty).";
-    case -7: return "Out of memory.";
-    case -8: return "Decompression error.";
-    case -9: return "User break.";
-    default: return nullptr;
+    case 0:
+      return "Successful.";
+    case -3:
+      return "Could not open file.";
+    case -4:
+      return "Error in file.";
+    case -5:
+      return "Error reading file.";
+    case -6:
+      return "Parameter error (VIDINFHDR passed is not empty).";
+    case -7:
+      return "Out of memory.";
+    case -8:
+      return "Decompression error.";
+    case -9:
+      return "User break.";
+    default:
+      return nullptr;
   }
 }
 
@@ -65,8 +83,7 @@ extern "C" QV_API void free_vidinfhdr(VIDINFHDR* vinf) {
   }
 }
 
-extern "C" QV_API const char* load_file__return_code_to_string(int code, char* buffer,
-                                                                int length) {
+extern "C" QV_API const char* load_file__return_code_to_string(int code, char* buffer, int length) {
   if (buffer == nullptr || length < 2) return "Error translating return code.";
   if (const char* sText = exportedCodeText(code)) {
     std::snprintf(buffer, static_cast<size_t>(length), "%s", sText);

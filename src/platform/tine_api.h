@@ -44,7 +44,7 @@ struct DTYPE {
   uint32_t dArrayLength;  // element count; for CF_IMAGE the frame buffer capacity
   int16_t dFormat;
   int16_t dReserved;
-  int32_t dStamp;         // 32-bit field following the format code
+  int32_t dStamp;  // 32-bit field following the format code
   char dTag[16];
   double dTimeStamp;
   union {

@@ -158,8 +158,8 @@ void mapThroughTable(const unsigned char* apSource, unsigned char* apDestination
 
 extern "C" QV_API int QVV3_INTERNAL_qvGrayToRGB24(const unsigned char* apSource, int aiSourceLength,
                                                   unsigned char* apDestination, int* apiInOutSize,
-                                                  const unsigned char* apTable,
-                                                  int aiBytesPerPixel, int aiPixelCount) {
+                                                  const unsigned char* apTable, int aiBytesPerPixel,
+                                                  int aiPixelCount) {
   if (aiBytesPerPixel != 1 && aiBytesPerPixel != 2) return kArgumentError;
   if (aiPixelCount < 1) return kArgumentError;
   if (apSource == nullptr || apDestination == nullptr || apiInOutSize == nullptr ||

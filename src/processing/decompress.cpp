@@ -65,17 +65,16 @@ extern "C" QV_API int qvDecompressImage(DIMAGE* apOutImage, DIMAGE* apInImage) {
 
   const JpegExpectedShape shape = expectedShape(in);
   int iWidth = 0, iHeight = 0, iFormat = 0;
-  if (!_internal_jpegDecompressToMemory(in.frameBuffer,
-                                        static_cast<size_t>(in.frameHeader.appendedFrameSize),
-                                        pPixels.get(), iSize, &iWidth, &iHeight, &iFormat,
-                                        &shape)) {
+  if (!_internal_jpegDecompressToMemory(
+          in.frameBuffer, static_cast<size_t>(in.frameHeader.appendedFrameSize), pPixels.get(),
+          iSize, &iWidth, &iHeight, &iFormat, &shape)) {
     return kDecodeFailed;
   }
 
   DIMAGE out = in;
   markDecoded(out, iFormat, iSize);
-  out.frameBufferSize = static_cast<uint32_t>(static_cast<int64_t>(iWidth) * iHeight *
-                                              getBytesPerPixel(in));
+  out.frameBufferSize =
+      static_cast<uint32_t>(static_cast<int64_t>(iWidth) * iHeight * getBytesPerPixel(in));
   out.frameBuffer = pPixels.release();
   *apOutImage = out;
   return kDecoded;

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 namespace {
 
@@ -126,8 +126,8 @@ bool decodeAfterSetjmp(DecodeContext& ctx) {
   if (!isSupportedLayout(ctx.cinfo) || !matchesExpectation(ctx.cinfo, ctx.pExpected)) {
     return false;
   }
-  const uint64_t iNeeded = static_cast<uint64_t>(ctx.cinfo.image_width) *
-                           ctx.cinfo.image_height * static_cast<unsigned>(ctx.cinfo.num_components);
+  const uint64_t iNeeded = static_cast<uint64_t>(ctx.cinfo.image_width) * ctx.cinfo.image_height *
+                           static_cast<unsigned>(ctx.cinfo.num_components);
   if (iNeeded > ctx.iOutCapacity) return false;
 
   ctx.cinfo.out_color_space = ctx.cinfo.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_RGB;
@@ -135,8 +135,8 @@ bool decodeAfterSetjmp(DecodeContext& ctx) {
 
   // Scan lines go straight into the caller's rows; several at a time so the
   // decoder never needs its own intermediate row buffer.
-  const size_t iRowBytes =
-      static_cast<size_t>(ctx.cinfo.output_width) * static_cast<unsigned>(ctx.cinfo.output_components);
+  const size_t iRowBytes = static_cast<size_t>(ctx.cinfo.output_width) *
+                           static_cast<unsigned>(ctx.cinfo.output_components);
   if (static_cast<uint64_t>(iRowBytes) * ctx.cinfo.output_height > ctx.iOutCapacity) return false;
   constexpr JDIMENSION kRowsPerCall = 16;
   JSAMPROW aRows[kRowsPerCall];
@@ -170,8 +170,8 @@ bool runDecode(DecodeContext& ctx) {
 }  // namespace
 
 bool _internal_jpegDecompressToMemory(const unsigned char* apJpeg, size_t aiJpegLength,
-                                      unsigned char* apOut, size_t aiOutCapacity,
-                                      int* apiOutWidth, int* apiOutHeight, int* apiOutFormat,
+                                      unsigned char* apOut, size_t aiOutCapacity, int* apiOutWidth,
+                                      int* apiOutHeight, int* apiOutFormat,
                                       const JpegExpectedShape* apExpected) {
   if (apJpeg == nullptr || aiJpegLength == 0 || apOut == nullptr) return false;
 

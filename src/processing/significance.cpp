@@ -110,7 +110,8 @@ extern "C" QV_API int calculate_significance_map(VIDINFHDR* seqA, VIDINFHDR* seq
   if (iPixels == 0) return kGeometryDiffers;
 
   const size_t iBytesPerPixel = static_cast<size_t>(seqA->bpp / 8);
-  MallocPtr<unsigned char> pMapFrame(static_cast<unsigned char*>(std::calloc(iPixels, iBytesPerPixel)));
+  MallocPtr<unsigned char> pMapFrame(
+      static_cast<unsigned char*>(std::calloc(iPixels, iBytesPerPixel)));
   auto pSums = mallocArray<BlockSums>(1);
   auto pBits = mallocArray<unsigned char*>(1);
   auto pScales = mallocArray<double>(1);

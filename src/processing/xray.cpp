@@ -57,8 +57,9 @@ bool blockMayHoldSpike(const Pixel* apAbove, const Pixel* apRow, const Pixel* ap
   for (size_t k = 0; k < qv::processing::kVectorBlock; ++k) {
     const size_t x = aiFrom + k;
     auto lesser = [](Pixel a, Pixel b) { return a < b ? a : b; };
-    const Pixel m = lesser(lesser(lesser(apAbove[x - 1], apAbove[x]), lesser(apAbove[x + 1], apRow[x - 1])),
-                           lesser(lesser(apRow[x + 1], apBelow[x - 1]), lesser(apBelow[x], apBelow[x + 1])));
+    const Pixel m =
+        lesser(lesser(lesser(apAbove[x - 1], apAbove[x]), lesser(apAbove[x + 1], apRow[x - 1])),
+               lesser(lesser(apRow[x + 1], apBelow[x - 1]), lesser(apBelow[x], apBelow[x + 1])));
     const Pixel c = apRow[x];
     const Pixel iCandidate = (m < c) & (static_cast<Pixel>(m >> 1) < static_cast<Pixel>(c - m));
     iFound |= iCandidate;

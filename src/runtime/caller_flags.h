@@ -12,7 +12,9 @@ inline int readInterruptFlag(const int* apiInterrupt) {
 }
 
 // Work stops when the flag holds exactly 1; any other value means go on.
-inline bool interruptRequested(const int* apiInterrupt) { return readInterruptFlag(apiInterrupt) == 1; }
+inline bool interruptRequested(const int* apiInterrupt) {
+  return readInterruptFlag(apiInterrupt) == 1;
+}
 
 inline void reportProgress(double* apdProgress, double adValue) {
   if (apdProgress != nullptr) __atomic_store(apdProgress, &adValue, __ATOMIC_RELEASE);

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/tine_api.h"
 #include "quivox3/quivox3.h"
 #include "runtime/logging.h"
-#include "platform/tine_api.h"
 
 // Process-wide runtime state. Deliberately unlocked: every message at
 // verbosity 3 is one open-append-close, so lines stay whole across threads
@@ -23,7 +23,8 @@ static int g_iLogLevel = 0;
 namespace {
 
 const char kLibraryBanner[] =
-    "**** QVv3 shared client library, win64(msvs2019,x64), v1.0.0, b894(Release) (Jul 26, 2023) ***";
+    "**** QVv3 shared client library, win64(msvs2019,x64), v1.0.0, b894(Release) (Jul 26, 2023) "
+    "***";
 const char kPrefix[] = "[qvv3 shared lib] ";
 
 FILE* logStream() { return g_pLogStream != nullptr ? g_pLogStream : stderr; }
@@ -58,9 +59,9 @@ void composeDefaultLogFileName(unsigned long aulProcessId) {
   if (!qv::platform::computerName(host) || host.size() > 1023) host = "HOSTNAME-QUERY-ERROR";
   std::string directory = defaultLogDirectory();
   std::string date = setupDate();
-  int length = std::snprintf(g_sLogFilePath, sizeof g_sLogFilePath, "%s%s--%s--p-%lu--u-%s--h-%s.log",
-                             directory.c_str(), "kelta-sharedlib", date.c_str(), aulProcessId,
-                             user.c_str(), host.c_str());
+  int length = std::snprintf(
+      g_sLogFilePath, sizeof g_sLogFilePath, "%s%s--%s--p-%lu--u-%s--h-%s.log", directory.c_str(),
+      "kelta-sharedlib", date.c_str(), aulProcessId, user.c_str(), host.c_str());
   if (length < 0 || static_cast<size_t>(length) >= sizeof g_sLogFilePath)
     std::snprintf(g_sLogFilePath, sizeof g_sLogFilePath, "%s", "kelta-sharedlib-ERR.log");
 }
@@ -82,10 +83,11 @@ void _internal_initLogging(bool abCompose) {
     _internal_logLibraryInfo(file, "");
     std::fclose(file);
   } else {
-    CLogging::SimpleLog(stderr,
-                        "[qvv3 shared lib] Logfile (\"%s\") could not be opened for writing! stderr "
-                        "will be used instead.",
-                        g_sLogFilePath);
+    CLogging::SimpleLog(
+        stderr,
+        "[qvv3 shared lib] Logfile (\"%s\") could not be opened for writing! stderr "
+        "will be used instead.",
+        g_sLogFilePath);
     CLogging::SimpleLog(stderr, "[qvv3 shared lib] pid(%lu)->pname(\"%s\")", processId,
                         processName.c_str());
     _internal_logLibraryInfo(stderr, "[qvv3 shared lib]");
@@ -142,10 +144,12 @@ void _internal_logLibraryInfo(FILE* aStream, const char* asPrefix) {
   unsigned length = sizeof buffer;
   const char* text = qvLibraryInfoEx(&major, &minor, &subMinor, buffer, &length);
   if (text != nullptr)
-    CLogging::SimpleLog(aStream, "%s Library info: qvLibraryInfoEx() returned \"%s\" (vX.Y=%u.%u.%u)",
+    CLogging::SimpleLog(aStream,
+                        "%s Library info: qvLibraryInfoEx() returned \"%s\" (vX.Y=%u.%u.%u)",
                         asPrefix, text, major, minor, subMinor);
   else
-    CLogging::SimpleLog(aStream, "%s Library info: qvLibraryInfoEx() returned NULL! (vX.Y=%u.%u.%u)",
+    CLogging::SimpleLog(aStream,
+                        "%s Library info: qvLibraryInfoEx() returned NULL! (vX.Y=%u.%u.%u)",
                         asPrefix, major, minor, subMinor);
 }
 
@@ -155,8 +159,8 @@ void _internal_logVerbosityChange(int aiOldLevel, const char* asOldFile, int aiN
   if (asOldFile == nullptr) asOldFile = "";
   if (asNewFile == nullptr) asNewFile = "";
   if (aiNewLevel != 3 && aiOldLevel != 3)
-    _internal_log("qvSetVerboseEx: verbosity setting %schanged from %d to %d", insertion, aiOldLevel,
-                  aiNewLevel);
+    _internal_log("qvSetVerboseEx: verbosity setting %schanged from %d to %d", insertion,
+                  aiOldLevel, aiNewLevel);
   else if (aiNewLevel != 3)
     _internal_log("qvSetVerboseEx: verbosity setting %schanged from %d (old file=\"%s\") to %d",
                   insertion, aiOldLevel, asOldFile, aiNewLevel);
@@ -220,8 +224,7 @@ extern "C" QV_API int qvSetVerboseEx(int aiLevel, const char* asLogFileName) {
 extern "C" QV_API int qvSetVerbose(int aiLevel) { return qvSetVerboseEx(aiLevel, nullptr); }
 
 extern "C" QV_API const char* qvLibraryInfoEx(unsigned* vMajor, unsigned* vMinor,
-                                              unsigned* vSubMinor, char* buffer,
-                                              unsigned* buflen) {
+                                              unsigned* vSubMinor, char* buffer, unsigned* buflen) {
   if (vMajor != nullptr) *vMajor = 1;
   if (vMinor != nullptr) *vMinor = 0;
   if (vSubMinor != nullptr) *vSubMinor = 0;

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "runtime/timetext.h"
 #include "platform/tine_api.h"
+#include "runtime/timetext.h"
 
 namespace qv::runtime {
 
@@ -133,7 +133,7 @@ void CLogging::Done() {
 
 bool CLogging::WriteDestinations(bool abToStdout, bool abToStderr, bool abToFile, bool abToFecLog,
                                  const char* asFormat, va_list aArgs) {
-  std::vsnprintf(m_msg, sizeof m_msg - 1, asFormat, aArgs);  // at most 510 characters
+  std::vsnprintf(m_msg, sizeof m_msg - 1, asFormat, aArgs);     // at most 510 characters
   qv::runtime::formatLine(m_msg_2, sizeof m_msg_2 - 1, m_msg);  // at most 538 characters
   if (abToFecLog) feclog("%s", m_msg);
   if (abToStdout) writeLine(stdout, m_msg_2);
@@ -223,9 +223,9 @@ void CLogging::WriteToFile(const char* asLine) {
       if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
       std::fclose(file);
       if (size > static_cast<long>(m_uiMaxFileSizeBytes) && !ArrangeOldLogs(m_uiMaxBackupFiles))
-        std::fprintf(stderr,
-                     "CLogging(): ArrangeOldLogs(): Error rearranging backup log files at \"%s\".\n",
-                     m_sFileName);
+        std::fprintf(
+            stderr, "CLogging(): ArrangeOldLogs(): Error rearranging backup log files at \"%s\".\n",
+            m_sFileName);
     }
   }
   FILE* file = std::fopen(m_sFileName, "at");

@@ -61,7 +61,10 @@ bool _internal_shortenPath(const char* name, char* buffer, size_t size) {
     // Widen both pieces towards the cut, tail first, until the room is used.
     bool bTailNext = true;
     while (lHead + lTail + 3 < lRoom) {
-      if (bTailNext) ++lTail; else ++lHead;
+      if (bTailNext)
+        ++lTail;
+      else
+        ++lHead;
       bTailNext = !bTailNext;
     }
   }

@@ -15,7 +15,9 @@ namespace qv::text {
 
 // Letter case folded in ASCII only: the result must not depend on the
 // process's locale.
-inline char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+inline char asciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // Equal without regard to ASCII letter case; null equals only null.
 bool equalIgnoringCase(const char* a, const char* b);

@@ -70,8 +70,8 @@ char* platformTimeToUTCString(int64_t aiSeconds, uint32_t auiFraction, bool abMi
   static const char sFmtAmPm[] = "%s%04d-%02d-%02d %2d:%02d:%02d.%06u %s%sUTC%s";
   static const char sFmt24HoursMs[] = "%s%04d-%02d-%02d %02d:%02d:%02d.%03u %s%sUTC%s";
   static const char sFmtAmPmMs[] = "%s%04d-%02d-%02d %2d:%02d:%02d.%03u %s%sUTC%s";
-  const char* format = abMicroseconds ? (abAmPm ? sFmtAmPm : sFmt24Hours)
-                                      : (abAmPm ? sFmtAmPmMs : sFmt24HoursMs);
+  const char* format =
+      abMicroseconds ? (abAmPm ? sFmtAmPm : sFmt24Hours) : (abAmPm ? sFmtAmPmMs : sFmt24HoursMs);
   unsigned fraction = abMicroseconds ? auiFraction % 1000000u : auiFraction % 1000u;
   std::snprintf(asBuffer, auiBufferSize, format, abBrackets ? "[" : "", utctm.tm_year + 1900,
                 utctm.tm_mon + 1, utctm.tm_mday, hour, utctm.tm_min, utctm.tm_sec, fraction,
@@ -109,16 +109,18 @@ bool platformUTCStringToTime(const char* asText, int64_t* apiSeconds, uint32_t* 
   unsigned nMicrosecondOffset;
   char letters[5];
   int fractionStart = 0, fractionEnd = 0;
-  int items = std::sscanf(asText, "%04d-%02d-%02d %2d:%02d:%02d.%n%06u%n %c%c %c%c%c", &year,
-                          &month, &day, &hour, &minute, &second, &fractionStart,
-                          &nMicrosecondOffset, &fractionEnd, &letters[0], &letters[1], &letters[2],
-                          &letters[3], &letters[4]);
+  int items =
+      std::sscanf(asText, "%04d-%02d-%02d %2d:%02d:%02d.%n%06u%n %c%c %c%c%c", &year, &month, &day,
+                  &hour, &minute, &second, &fractionStart, &nMicrosecondOffset, &fractionEnd,
+                  &letters[0], &letters[1], &letters[2], &letters[3], &letters[4]);
   if (items != 12) return false;
   // Only the stored form with six fraction digits is accepted, not milliseconds.
-  if (fractionEnd - fractionStart != 6 || !std::isdigit(static_cast<unsigned char>(asText[fractionStart])))
+  if (fractionEnd - fractionStart != 6 ||
+      !std::isdigit(static_cast<unsigned char>(asText[fractionStart])))
     return false;
   for (char& letter : letters) letter = qv::text::asciiUpper(letter);
-  if (letters[2] != 'U' || letters[3] != 'T' || letters[4] != 'C' || letters[1] != 'M') return false;
+  if (letters[2] != 'U' || letters[3] != 'T' || letters[4] != 'C' || letters[1] != 'M')
+    return false;
   if (letters[0] == 'A') {
     if (hour == 12) hour = 0;
   } else if (letters[0] == 'P') {

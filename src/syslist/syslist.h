@@ -15,12 +15,12 @@ class TiXmlDocument;
 
 namespace qv::syslist {
 
-constexpr size_t kMaxNameLength = 64;          // names of every component
-constexpr size_t kNameSlotSize = 64;           // caller slots: no room for a terminator
+constexpr size_t kMaxNameLength = 64;  // names of every component
+constexpr size_t kNameSlotSize = 64;   // caller slots: no room for a terminator
 constexpr size_t kMaxTineContextLength = 32;
 constexpr size_t kMinNameIdLength = 3;
 constexpr size_t kMaxNameIdLength = 73;
-constexpr size_t kMaxNameListLength = 200;     // one ImageSourceNames text
+constexpr size_t kMaxNameListLength = 200;  // one ImageSourceNames text
 constexpr uint32_t kMaxNameId = 99999999;
 
 // Names of the SGP hardware types 1..8, compared ignoring case; 0 = unknown.

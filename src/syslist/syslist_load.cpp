@@ -207,8 +207,7 @@ int readConverter(const TiXmlElement* apElement, std::vector<SysListConverter>& 
 }
 
 template <typename Reader, typename Records>
-int readEach(const TiXmlElement* apContainer, const char* asTag, Reader aRead,
-             Records& aRecords) {
+int readEach(const TiXmlElement* apContainer, const char* asTag, Reader aRead, Records& aRecords) {
   for (const TiXmlElement* p = apContainer->FirstChildElement(asTag); p;
        p = p->NextSiblingElement(asTag)) {
     const int iCode = aRead(p, aRecords);
@@ -299,8 +298,7 @@ int CSysList::readComponents(const TiXmlDocument& aDocument) {
 
   const TiXmlElement* pImageSources = pComponents->FirstChildElement("ImageSources");
   if (pImageSources == nullptr) return -5;
-  for (const TiXmlElement* p = pImageSources->FirstChildElement(); p;
-       p = p->NextSiblingElement()) {
+  for (const TiXmlElement* p = pImageSources->FirstChildElement(); p; p = p->NextSiblingElement()) {
     int iCode = 0;
     if (p->ValueStr() == "ImageSource") {
       iCode = readImageSource(p, m_imageSources);
@@ -369,20 +367,22 @@ int CSysList::resolveGroups(CLogging* apLog) {
       for (const std::string& sSource : group.imageSourceNames) {
         if (sourceIndex.count(lowerCase(sSource)) == 0) {
           if (apLog != nullptr) {
-            apLog->Log("[syslist] Warning: Imagesourcegroup (\"%s\") contains non-existant "
-                       "image source (\"%s\").",
-                       group.name.c_str(), sSource.c_str());
+            apLog->Log(
+                "[syslist] Warning: Imagesourcegroup (\"%s\") contains non-existant "
+                "image source (\"%s\").",
+                group.name.c_str(), sSource.c_str());
           }
           return -12;
         }
-        const auto itBound =
-            std::find_if(sgp.imageSourceNames.begin(), sgp.imageSourceNames.end(),
-                         [&sSource](const std::string& s) { return equalsIgnoringCase(s, sSource); });
+        const auto itBound = std::find_if(
+            sgp.imageSourceNames.begin(), sgp.imageSourceNames.end(),
+            [&sSource](const std::string& s) { return equalsIgnoringCase(s, sSource); });
         if (itBound != sgp.imageSourceNames.end()) {
           if (apLog != nullptr) {
-            apLog->Log("[syslist] Warning: Imagesourcegroup contains image source (\"%s\") that "
-                       "is already bound to that SGP (\"%s\").",
-                       sSource.c_str(), itBound->c_str());
+            apLog->Log(
+                "[syslist] Warning: Imagesourcegroup contains image source (\"%s\") that "
+                "is already bound to that SGP (\"%s\").",
+                sSource.c_str(), itBound->c_str());
           }
           continue;
         }

@@ -174,8 +174,7 @@ bool CSysList::getSGPNamesOfGS2CL(const char* asName, char* apSlots, uint32_t& a
   return copyStrings(m_gs2cls[i].sgpNames, apSlots, auiCount);
 }
 
-bool CSysList::getSGPNamesOfRaw2Jpeg(const char* asName, char* apSlots,
-                                     uint32_t& auiCount) const {
+bool CSysList::getSGPNamesOfRaw2Jpeg(const char* asName, char* apSlots, uint32_t& auiCount) const {
   size_t i;
   if (!m_bLoaded || !existsRaw2Jpeg(asName, &i)) return false;
   if (m_raw2Jpegs[i].sgpNames.size() > auiCount) return false;
@@ -195,8 +194,7 @@ std::vector<std::string> servingNames(const std::vector<SysListConverter>& aConv
 
 }  // namespace
 
-bool CSysList::getGS2CLsServingSGP(const char* asSGPName, char* apSlots,
-                                   uint32_t& auiCount) const {
+bool CSysList::getGS2CLsServingSGP(const char* asSGPName, char* apSlots, uint32_t& auiCount) const {
   if (!m_bLoaded || !existsSGP(asSGPName)) return false;
   return copyStrings(servingNames(m_gs2cls, asSGPName), apSlots, auiCount);
 }

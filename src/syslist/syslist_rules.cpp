@@ -7,9 +7,9 @@
 namespace qv::syslist {
 namespace {
 
-const char* const kSgpTypeNames[] = {"PCVision",          "ProsilicaGigE", "NI_IMAQ_PCI",
-                                     "DirectShow",        "AnimationPlayback",
-                                     "JaiPulnixGigE",     "LabVIEWToQVv3", "pleora-ebus"};
+const char* const kSgpTypeNames[] = {"PCVision",      "ProsilicaGigE",     "NI_IMAQ_PCI",
+                                     "DirectShow",    "AnimationPlayback", "JaiPulnixGigE",
+                                     "LabVIEWToQVv3", "pleora-ebus"};
 constexpr int32_t kSgpTypeCount = sizeof kSgpTypeNames / sizeof kSgpTypeNames[0];
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -121,21 +121,36 @@ void copyToSlot(char* apSlot, const std::string& asName) {
 
 const char* loadMessage(int aiCode) {
   switch (aiCode) {
-    case -1: return "Opening up syslist on startup failed.";
-    case -2: return "Syslist file contents could not be validated.";
-    case -3: return "Memory allocation error.";
-    case -4: return "Memory reallocation error.";
-    case -5: return "Invalid syslist. This should have been catched by validation before!";
-    case -6: return "Internal memory structures of syslist corrupted.";
-    case -7: return "At least one (unique) ID or Name exist more than once. This is illegal.";
-    case -8: return "One of the Raw2Jpeg components reference nonexisting SGP Name.";
-    case -9: return "One of the GS2CL components reference nonexisting SGP Name.";
-    case -10: return "One of the SGP components reference nonexisting Image Source Name.";
-    case -11: return "One of the SGP components reference nonexisting Image Source Group Name.";
-    case -12: return "One of the Image Source groups reference nonexisting Image Source Name.";
-    case -13: return "At least one SGP component must exist.";
-    case -14: return "At least one Image Source must exist.";
-    default: return "Unknown Error.";
+    case -1:
+      return "Opening up syslist on startup failed.";
+    case -2:
+      return "Syslist file contents could not be validated.";
+    case -3:
+      return "Memory allocation error.";
+    case -4:
+      return "Memory reallocation error.";
+    case -5:
+      return "Invalid syslist. This should have been catched by validation before!";
+    case -6:
+      return "Internal memory structures of syslist corrupted.";
+    case -7:
+      return "At least one (unique) ID or Name exist more than once. This is illegal.";
+    case -8:
+      return "One of the Raw2Jpeg components reference nonexisting SGP Name.";
+    case -9:
+      return "One of the GS2CL components reference nonexisting SGP Name.";
+    case -10:
+      return "One of the SGP components reference nonexisting Image Source Name.";
+    case -11:
+      return "One of the SGP components reference nonexisting Image Source Group Name.";
+    case -12:
+      return "One of the Image Source groups reference nonexisting Image Source Name.";
+    case -13:
+      return "At least one SGP component must exist.";
+    case -14:
+      return "At least one Image Source must exist.";
+    default:
+      return "Unknown Error.";
   }
 }
 

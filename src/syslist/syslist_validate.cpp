@@ -163,8 +163,8 @@ int checkConverter(const TiXmlElement* apConverter, const ConverterCodes& aCodes
 
 // Iterates the children named aTag of a container; aiIndex follows them.
 template <typename Check>
-int checkEach(const TiXmlElement* apContainer, const char* asTag, int aiNotElement,
-              int& aiIndex, Check aCheck) {
+int checkEach(const TiXmlElement* apContainer, const char* asTag, int aiNotElement, int& aiIndex,
+              Check aCheck) {
   aiIndex = 0;
   for (const TiXmlNode* pNode = apContainer->FirstChild(asTag); pNode != nullptr;
        pNode = pNode->NextSibling(asTag)) {
@@ -238,13 +238,20 @@ int validateDocument(const TiXmlDocument& aDocument, bool abVerbose, CLogging* a
 
 const char* validationMessage(int aiCode) {
   switch (aiCode) {
-    case -1: return "Main Tag 'QVv3' missing.";
-    case -2: return "Tag QVv3>/<Name> missing or malformed valid:String[len=1..64].";
-    case -3: return "Tag <QVv3>/<Components> not found.";
-    case -4: return "Tag <QVv3>/<Components>/<SGPs> not found.";
-    case -5: return "<ImageSources>/<ImageSource> #%03d: Illegal ImageSource node.";
-    case -6: return "<ImageSources>/<ImageSource> #%03d /NameID was found multiple times.";
-    case -7: return "<ImageSources>/<ImageSource> #%03d /SGPType was found multiple times.";
+    case -1:
+      return "Main Tag 'QVv3' missing.";
+    case -2:
+      return "Tag QVv3>/<Name> missing or malformed valid:String[len=1..64].";
+    case -3:
+      return "Tag <QVv3>/<Components> not found.";
+    case -4:
+      return "Tag <QVv3>/<Components>/<SGPs> not found.";
+    case -5:
+      return "<ImageSources>/<ImageSource> #%03d: Illegal ImageSource node.";
+    case -6:
+      return "<ImageSources>/<ImageSource> #%03d /NameID was found multiple times.";
+    case -7:
+      return "<ImageSources>/<ImageSource> #%03d /SGPType was found multiple times.";
     case -8:
       return "<ImageSources>/<ImageSource> #%03d /NameID is malformed or invalid "
              "(valid:String[len=3..73], e.g. \"10203040=FirstScreen\", "
@@ -252,9 +259,12 @@ const char* validationMessage(int aiCode) {
     case -9:
       return "<ImageSources>/<ImageSource> #%03d /SGPType is malformed or invalid "
              "(valid: special strings[len<=32]), e.g. PCVision, ProsilicaGigE, ...";
-    case -10: return "<ImageSources>/<ImageSource> #%03d /NameID was not found.";
-    case -11: return "<ImageSources>/<ImageSource> #%03d /SGPType was not found.";
-    case -12: return "<ImageSources>/<oImageSourceGroup> #%03d: Illegal oImageSourceGroup node.";
+    case -10:
+      return "<ImageSources>/<ImageSource> #%03d /NameID was not found.";
+    case -11:
+      return "<ImageSources>/<ImageSource> #%03d /SGPType was not found.";
+    case -12:
+      return "<ImageSources>/<oImageSourceGroup> #%03d: Illegal oImageSourceGroup node.";
     case -13:
       return "<ImageSources>/<oImageSourceGroup> #%03d /<Name> is missing or invalid "
              "(valid:String[len=1..64]).";
@@ -270,39 +280,53 @@ const char* validationMessage(int aiCode) {
     case -17:
       return "<QVv3>/<SGPs>/<SGP> not found a single time. This is invalid. One or more tags "
              "like this must exist.";
-    case -18: return "<SGPs>/<SGP> #%03d Illegal SGP node.";
+    case -18:
+      return "<SGPs>/<SGP> #%03d Illegal SGP node.";
     case -19:
       return "<SGPs>/<SGP> #%03d one of the oImageSourceGroupName subtags is malformed "
              "(valid:String[1..64], no ':', no '=').";
     case -20:
       return "<SGPs>/<SGP> #%03d one of the oImageSourceName subtags is malformed "
              "(valid:String[1..64], no ':', no '=').";
-    case -21: return "<SGPs>/<SGP> #%03d Name node malformed (valid:String[1..64], no ':', no '=').";
-    case -22: return "<SGPs>/<SGP> #%03d Name node found multiple times.";
+    case -21:
+      return "<SGPs>/<SGP> #%03d Name node malformed (valid:String[1..64], no ':', no '=').";
+    case -22:
+      return "<SGPs>/<SGP> #%03d Name node found multiple times.";
     case -23:
       return "<SGPs>/<SGP> #%03d Type node malformed/invalid (valid: special strings[len<=32]), "
              "e.g. PCVision, ProsilicaGigE, ...).";
-    case -24: return "<SGPs>/<SGP> #%03d Type node found multiple times.";
-    case -25: return "<SGPs>/<SGP> #%03d Name node not found.";
-    case -26: return "<SGPs>/<SGP> #%03d Type node not found.";
-    case -27: return "<oGS2CLs>/<GS2CL> #%03d Illegal GS2CLnode";
-    case -28: return "<oGS2CLs>/<GS2CL> #%03d one of the oSGPName subtags is malformed. ";
+    case -24:
+      return "<SGPs>/<SGP> #%03d Type node found multiple times.";
+    case -25:
+      return "<SGPs>/<SGP> #%03d Name node not found.";
+    case -26:
+      return "<SGPs>/<SGP> #%03d Type node not found.";
+    case -27:
+      return "<oGS2CLs>/<GS2CL> #%03d Illegal GS2CLnode";
+    case -28:
+      return "<oGS2CLs>/<GS2CL> #%03d one of the oSGPName subtags is malformed. ";
     case -29:
       return "<oGS2CLs>/<GS2CL> #%03d Name node malformed (valid:String[1..64], no ':', no '=').";
-    case -30: return "<oGS2CLs>/<GS2CL> #%03d Name node not found.";
-    case -31: return "<oGS2CLs>/<GS2CL> #%03d Name node found multiple times.";
-    case -32: return "<oRaw2Jpegs>/<Raw2Jpeg> #%03d Illegal Raw2Jpeg node";
+    case -30:
+      return "<oGS2CLs>/<GS2CL> #%03d Name node not found.";
+    case -31:
+      return "<oGS2CLs>/<GS2CL> #%03d Name node found multiple times.";
+    case -32:
+      return "<oRaw2Jpegs>/<Raw2Jpeg> #%03d Illegal Raw2Jpeg node";
     case -33:
       return "<oRaw2Jpegs>/<Raw2Jpeg> #%03d one of the oSGPName subtags malformed "
              "(valid:String[1..64], no ':', no '=').";
     case -34:
       return "<oRaw2Jpegs>/<Raw2Jpeg> #%03d Name node malformed (valid:String[1..64], no ':', "
              "no '=').";
-    case -35: return "<oRaw2Jpegs>/<Raw2Jpeg> #%03d Name node not found.";
-    case -36: return "<oRaw2Jpegs>/<Raw2Jpeg> #%03d Name node found multiple times.";
+    case -35:
+      return "<oRaw2Jpegs>/<Raw2Jpeg> #%03d Name node not found.";
+    case -36:
+      return "<oRaw2Jpegs>/<Raw2Jpeg> #%03d Name node found multiple times.";
     case -37:
       return "Mandatory tag <QVv3>/<TineContext> missing or malformed (valid:String[len=1..32]).";
-    default: return "Unknown Error.";
+    default:
+      return "Unknown Error.";
   }
 }
 

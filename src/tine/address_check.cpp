@@ -11,8 +11,8 @@ constexpr size_t kLongestAddress = 133;  // and shorter than this
 constexpr size_t kPropertyNameLimit = 64;
 
 // Logs one address message unless the caller asked for silence.
-#define ADDRESS_LOG(...)              \
-  do {                                \
+#define ADDRESS_LOG(...)                       \
+  do {                                         \
     if (abVerbose) _internal_log(__VA_ARGS__); \
   } while (0)
 

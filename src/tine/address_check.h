@@ -10,8 +10,7 @@ constexpr int kBeautifiedTineAddressSize = 133;
 // (buffer empty), -4 too short or too long, -5 null argument or buffer below
 // kBeautifiedTineAddressSize. Messages name asCallerName; none when !abVerbose.
 int _internal_checkTineAddress(const char* asCallerName, const char* asTineAddress,
-                               char* asBeautifiedTineAddress, int aiBeautifiedSize,
-                               bool abVerbose);
+                               char* asBeautifiedTineAddress, int aiBeautifiedSize, bool abVerbose);
 
 // True when the property name may be handed to TINE.
 bool _internal_checkTinePropertyName(const char* asCallerName, const char* asTinePropertyName,

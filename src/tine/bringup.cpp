@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "runtime/log.h"
 #include "platform/tine_api.h"
+#include "runtime/log.h"
 
 namespace {
 
@@ -46,8 +46,8 @@ void _internal_StartTineIfNotStartedAlready() {
         pipe, code);
     return;
   }
-  _internal_log("Info: _internal_StartTineIfNotStartedAlready: TINE OpenIpcPipe(\"%s\") successful.",
-                pipe);
+  _internal_log(
+      "Info: _internal_StartTineIfNotStartedAlready: TINE OpenIpcPipe(\"%s\") successful.", pipe);
   g_bTinePipeOpen = true;
 }
 

@@ -14,12 +14,18 @@ constexpr int kWriteNoElements = 23;
 // Fixed width of a name format; 0 for the other formats.
 size_t nameWidth(int aiFormat) {
   switch (aiFormat) {
-    case CF_NAME8: return 8;
-    case CF_NAME16: return 16;
-    case CF_NAME32: return 32;
-    case CF_NAME48: return 48;
-    case CF_NAME64: return 64;
-    default: return 0;
+    case CF_NAME8:
+      return 8;
+    case CF_NAME16:
+      return 16;
+    case CF_NAME32:
+      return 32;
+    case CF_NAME48:
+      return 48;
+    case CF_NAME64:
+      return 64;
+    default:
+      return 0;
   }
 }
 
@@ -48,9 +54,15 @@ int writeNumber(DTYPE* apData, std::initializer_list<int> aFormats, double adVal
   apData->dArrayLength = 1;
   if (abStamp) apData->dTimeStamp = makeDataTimeStamp();
   switch (apData->dFormat) {
-    case CF_DOUBLE: apData->data.dptr[0] = adValue; break;
-    case CF_FLOAT: apData->data.fptr[0] = static_cast<float>(adValue); break;
-    default: apData->data.lptr[0] = toInt32(adValue); break;
+    case CF_DOUBLE:
+      apData->data.dptr[0] = adValue;
+      break;
+    case CF_FLOAT:
+      apData->data.fptr[0] = static_cast<float>(adValue);
+      break;
+    default:
+      apData->data.lptr[0] = toInt32(adValue);
+      break;
   }
   return 0;
 }
@@ -74,7 +86,9 @@ int DTypeGetString(const DTYPE* apData, char* asBuffer, int aiLength) {
   return copied < width ? 1 : 0;
 }
 
-int DTypeGetDouble(DTYPE* apData, double* apdValue) { return getValuesAsDouble(apData, apdValue, 1); }
+int DTypeGetDouble(DTYPE* apData, double* apdValue) {
+  return getValuesAsDouble(apData, apdValue, 1);
+}
 int DTypeGetFloat(DTYPE* apData, float* apfValue) { return getValuesAsFloat(apData, apfValue, 1); }
 int DTypeGetLong(DTYPE* apData, int32_t* apiValue) { return getValuesAsLong(apData, apiValue, 1); }
 int DTypeGetStrings(DTYPE* apData, char* asText, int* apiLength) {
@@ -101,7 +115,9 @@ int DTypeSetString(DTYPE* apData, const char* asText) {
   return 0;
 }
 
-int DTypeSetDouble(DTYPE* apData, double adValue) { return writeNumber(apData, {CF_DOUBLE}, adValue); }
+int DTypeSetDouble(DTYPE* apData, double adValue) {
+  return writeNumber(apData, {CF_DOUBLE}, adValue);
+}
 
 int DTypeSetDoubleWithTimeStamp(DTYPE* apData, double adValue, double adTimeStamp) {
   int code = writeNumber(apData, {CF_DOUBLE}, adValue, false);
@@ -125,7 +141,9 @@ int DTypeSetFloatDoubleOrLong(DTYPE* apData, float afValue) {
 int DTypeSetFloatOrLong(DTYPE* apData, float afValue) {
   return writeNumber(apData, {CF_FLOAT, CF_INT32}, afValue);
 }
-int DTypeSetLong(DTYPE* apData, int32_t aiValue) { return writeNumber(apData, {CF_INT32}, aiValue); }
+int DTypeSetLong(DTYPE* apData, int32_t aiValue) {
+  return writeNumber(apData, {CF_INT32}, aiValue);
+}
 int DTypeSetInt(DTYPE* apData, int32_t aiValue) { return writeNumber(apData, {CF_INT32}, aiValue); }
 
 int DTypeSetLongPair(DTYPE* apData, int32_t aiValue, int32_t aiSecond) {

@@ -1,11 +1,11 @@
 #include <cstring>
 
+#include "platform/tine_api.h"
 #include "quivox3/quivox3.h"
 #include "runtime/log.h"
 #include "tine/address_check.h"
 #include "tine/bringup.h"
 #include "tine/property_info.h"
-#include "platform/tine_api.h"
 
 namespace {
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/tine_api.h"
 #include "quivox3/quivox3.h"
 #include "runtime/caller_flags.h"
 #include "runtime/log.h"
@@ -28,13 +29,13 @@
 #include "tine/bringup.h"
 #include "tine/link_close.h"
 #include "tine/modes.h"
-#include "platform/tine_api.h"
 #include "tine/trace_text.h"
 
 namespace {
 
 constexpr char kCaller[] = "qvGrabFramesEx2";
-constexpr char kRateVariable[] = "KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE";
+constexpr char kRateVariable[] =
+    "KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE";
 constexpr char kModeVariable[] = "KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_MODE_FORCE";
 constexpr int64_t kInactivityLimitSeconds = 5;
 constexpr int kRecommendedRateMin = 300;
@@ -271,8 +272,7 @@ void logParameterTrace(const char* asPrefix, QVBUNCHOFIMAGES* aImages, DTYPE* aI
       textOrNull(aTinePropertyName), static_cast<unsigned long>(aNumFrames),
       aTineTimeoutMilliseconds, static_cast<unsigned>(aTineMode), pointerValue(apiOutError),
       pointerValue(apiOutTineError), pointerValue(apiInInterrupt),
-      readInterruptFlag(apiInInterrupt),
-      pointerValue(apdOutPercentageFinished));
+      readInterruptFlag(apiInInterrupt), pointerValue(apdOutPercentageFinished));
 }
 
 void freeSlots(QVBUNCHOFIMAGES& aBunch, uint32_t auiSlots) {
@@ -337,10 +337,14 @@ int runLink(GRABFRAMESDATA& d, int aiRate, int aiMode, const int* apiInInterrupt
   }
   storeFraction(apdOutFraction, d);
   switch (d.shutdownReason.load()) {
-    case kOutOfMemory: return -3;
-    case kInactivity: return -2;
-    case kInterrupted: return -7;
-    default: return 0;
+    case kOutOfMemory:
+      return -3;
+    case kInactivity:
+      return -2;
+    case kInterrupted:
+      return -7;
+    default:
+      return 0;
   }
 }
 
@@ -417,7 +421,8 @@ void _internal_grabFramesCallback(int aId, int aCC, void* aRef) {
   bool admitted;
   {
     std::lock_guard<std::mutex> lock(g_callbackGate);
-    admitted = std::find(g_admittedGrabs.begin(), g_admittedGrabs.end(), d) != g_admittedGrabs.end();
+    admitted =
+        std::find(g_admittedGrabs.begin(), g_admittedGrabs.end(), d) != g_admittedGrabs.end();
     if (admitted) {
       if (_global_internal_bCallbackRunning) return;  // dropped, not queued
       _global_internal_bCallbackRunning = true;
@@ -535,9 +540,9 @@ extern "C" QV_API int qvGrabFrames(QVBUNCHOFIMAGES* aImages, const char* aTineAd
                                    int aTineTimeoutMilliseconds, int aTineMode) {
   if (_internal_getLogLevel() > 1) _internal_log("qvGrabFrames() called.");
   int iError = 0;
-  int received = qvGrabFramesEx(aImages, aTineAddress, aTinePropertyName, aNumFrames,
-                                aTineTimeoutMilliseconds, aTineMode, &iError, nullptr, nullptr,
-                                nullptr);
+  int received =
+      qvGrabFramesEx(aImages, aTineAddress, aTinePropertyName, aNumFrames, aTineTimeoutMilliseconds,
+                     aTineMode, &iError, nullptr, nullptr, nullptr);
   if (aNumFrames > 0 && received == static_cast<int>(aNumFrames)) return 1;
   qvFreeBunch(aImages);
   return iError + 1;

@@ -3,13 +3,13 @@
 
 #include "image/image.h"
 #include "platform/platform.h"
+#include "platform/tine_api.h"
 #include "quivox3/quivox3.h"
 #include "runtime/log.h"
 #include "runtime/stopwatch.h"
 #include "tine/address_check.h"
 #include "tine/bringup.h"
 #include "tine/property_info.h"
-#include "platform/tine_api.h"
 #include "tine/trace_text.h"
 
 namespace {
@@ -23,8 +23,7 @@ using qv::tine::textOrNull;
 
 void logParameterTrace(const char* asPrefix, DIMAGE* apInOutImage, DTYPE* apDOut,
                        const char* asTineAddress, const char* asTinePropertyName,
-                       int aiTineTimeoutMilliseconds, int aiTineMode,
-                       int* apiOutTineReturnCode) {
+                       int aiTineTimeoutMilliseconds, int aiTineMode, int* apiOutTineReturnCode) {
   _internal_log(
       "%sqvGrabFrame(DIMAGE *apInOutImage, DTYPE *apDOut, const char *asTineAddress, const char "
       "*asTinePropertyName, int aiTineTimeoutMilliseconds, int aiTineMode, int "
@@ -65,8 +64,9 @@ extern "C" QV_API int qvGrabFrame(DIMAGE* apInOutImage, DTYPE* apDOut, const cha
   _internal_StartTineIfNotStartedAlready();
   int iTinePropertyFormat = CF_DEFAULT;
   int iTinePropertySize = 0;
-  int code = _internal_tineReadPropertyCharacteristics(
-      sBeautifiedTineAddress, asTinePropertyName, &iTinePropertyFormat, &iTinePropertySize, nullptr);
+  int code =
+      _internal_tineReadPropertyCharacteristics(sBeautifiedTineAddress, asTinePropertyName,
+                                                &iTinePropertyFormat, &iTinePropertySize, nullptr);
   if (code != 0) {
     _internal_log(
         "Error: qvGrabFrame: _internal_tineReadPropertyCharacteristics() returned not successful: "
@@ -95,9 +95,10 @@ extern "C" QV_API int qvGrabFrame(DIMAGE* apInOutImage, DTYPE* apDOut, const cha
     capacity = apInOutImage->frameBufferSize;
   }
   if (iTinePropertyFormat != CF_IMAGE)
-    _internal_log("Warning: iTinePropertyFormat(%d) != CF_IMAGE(%d). Even though, the call will be "
-                  "attempted.",
-                  iTinePropertyFormat, CF_IMAGE);
+    _internal_log(
+        "Warning: iTinePropertyFormat(%d) != CF_IMAGE(%d). Even though, the call will be "
+        "attempted.",
+        iTinePropertyFormat, CF_IMAGE);
 
   DTYPE dout;
   std::memset(&dout, 0, sizeof dout);

@@ -1,10 +1,10 @@
 #include "tine/link_close.h"
 
 #include "platform/platform.h"
+#include "platform/tine_api.h"
 #include "runtime/log.h"
 #include "runtime/logging.h"
 #include "runtime/stopwatch.h"
-#include "platform/tine_api.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "quivox3/quivox3.h"
 #include "platform/tine_api.h"
+#include "quivox3/quivox3.h"
 #include "runtime/text.h"
 
 namespace {
@@ -25,8 +25,8 @@ constexpr Keyword kAccessKeywords[] = {
     {"CA_READ", CA_READ}, {"CA_WRITE", CA_WRITE}, {"CA_CONNECT", CA_CONNECT}};
 
 constexpr Keyword kPlainModeKeywords[] = {
-    {"CM_SYNCNOTIFY", CM_SYNCNOTIFY}, {"CM_EVENT", CM_EVENT},   {"CM_CONNECT", CM_CONNECT},
-    {"CM_MCAST", CM_MCAST},           {"CM_TIMER", CM_TIMER},   {"CM_DATACHANGE", CM_DATACHANGE}};
+    {"CM_SYNCNOTIFY", CM_SYNCNOTIFY}, {"CM_EVENT", CM_EVENT}, {"CM_CONNECT", CM_CONNECT},
+    {"CM_MCAST", CM_MCAST},           {"CM_TIMER", CM_TIMER}, {"CM_DATACHANGE", CM_DATACHANGE}};
 
 struct RuleKeyword {
   const char* longName;

@@ -27,8 +27,8 @@ bool asksForOldForm(int aiCode) { return aiCode == 2 || aiCode == 62; }
 int _internal_tineReadPropertyCharacteristics(const char* asBeautifiedTineAddress,
                                               const char* asTinePropertyName, int* apiFormat,
                                               int* apiSize, char* asText) {
-  if (getPropertyInfoFromListenerEx(asBeautifiedTineAddress, asTinePropertyName, apiSize,
-                                    apiFormat, asText) == 0)
+  if (getPropertyInfoFromListenerEx(asBeautifiedTineAddress, asTinePropertyName, apiSize, apiFormat,
+                                    asText) == 0)
     return 0;
 
   // The request carries the name without a terminator; the names reaching
@@ -52,15 +52,15 @@ int _internal_tineReadPropertyCharacteristics(const char* asBeautifiedTineAddres
   answer.data.vptr = revision4;
 
   bool oldForm = false;
-  int code = alsnExecLink(asBeautifiedTineAddress, "PROPS", &answer, &request, CA_READ,
-                          kPropsTimeoutMs);
+  int code =
+      alsnExecLink(asBeautifiedTineAddress, "PROPS", &answer, &request, CA_READ, kPropsTimeoutMs);
   if (code != 0 && asksForOldForm(code)) {
     oldForm = true;
     answer.dArrayLength = kOldRecordSize;
     std::memset(answer.dTag, 0, sizeof answer.dTag);
     answer.data.vptr = old;
-    code = alsnExecLink(asBeautifiedTineAddress, "PROPS", &answer, &request, CA_READ,
-                        kPropsTimeoutMs);
+    code =
+        alsnExecLink(asBeautifiedTineAddress, "PROPS", &answer, &request, CA_READ, kPropsTimeoutMs);
   }
   if (code != 0) {
     *apiSize = 0;

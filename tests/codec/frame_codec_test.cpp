@@ -36,7 +36,8 @@ TEST(FrameCodec, RoundTripsAndRefusesEveryOtherLength) {
     EXPECT_LE(qv::codec::compressBound(bytes), qv::codec::compressBound(bytes + 1));
     EXPECT_GE(qv::codec::compressBound(bytes), bytes);
     std::vector<uint8_t> back(bytes + 1, 0xAB);
-    ASSERT_TRUE(qv::codec::inflateExactly(stream.data(), stream.size(), back.data(), bytes)) << bytes;
+    ASSERT_TRUE(qv::codec::inflateExactly(stream.data(), stream.size(), back.data(), bytes))
+        << bytes;
     EXPECT_TRUE(std::equal(frame.begin(), frame.end(), back.begin()));
     EXPECT_EQ(back[bytes], 0xAB) << "nothing written past the frame";
     // A frame of another length, a cut stream and a damaged one all fail.

@@ -36,8 +36,8 @@
 /* The IMC2/BKC2 writer and the legacy writers share the codes whose
    meaning overlaps. */
 #if QV_E_SAVE_CREATE != QV_E_LEGACY_SAVE_CREATE || QV_E_SAVE_WRITE != QV_E_LEGACY_SAVE_WRITE || \
-    QV_E_SAVE_NO_MEMORY != QV_E_LEGACY_SAVE_NO_MEMORY ||                                         \
-    QV_E_SAVE_COMPRESSION != QV_E_LEGACY_SAVE_COMPRESSION ||                                     \
+    QV_E_SAVE_NO_MEMORY != QV_E_LEGACY_SAVE_NO_MEMORY ||                                        \
+    QV_E_SAVE_COMPRESSION != QV_E_LEGACY_SAVE_COMPRESSION ||                                    \
     QV_E_SAVE_INTERRUPTED != QV_E_LEGACY_SAVE_USER_BREAK
 #error "shared writer codes differ"
 #endif
@@ -54,140 +54,228 @@ typedef char check_pair_size[sizeof(QVIMAGESOURCEPAIR) == QV_NAME_SLOT_SIZE + 4 
    would be duplicate case labels. */
 static const char* fileTypeName(int code) {
   switch (code) {
-    case QV_FILE_UNKNOWN: return "unknown";
-    case QV_FILE_IMM: return "IMM";
-    case QV_FILE_BKG: return "BKG";
-    case QV_FILE_IMC: return "IMC/BKC";
-    case QV_FILE_IMC2: return "IMC2/BKC2";
-    default: return "?";
+    case QV_FILE_UNKNOWN:
+      return "unknown";
+    case QV_FILE_IMM:
+      return "IMM";
+    case QV_FILE_BKG:
+      return "BKG";
+    case QV_FILE_IMC:
+      return "IMC/BKC";
+    case QV_FILE_IMC2:
+      return "IMC2/BKC2";
+    default:
+      return "?";
   }
 }
 
 static const char* loadCodeName(int code) {
   switch (code) {
-    case QV_E_NONE: return "QV_E_NONE";
-    case QV_E_LOAD_ARGUMENT: return "QV_E_LOAD_ARGUMENT";
-    case QV_E_LOAD_INVALID_IMAGE: return "QV_E_LOAD_INVALID_IMAGE";
-    case QV_E_LOAD_NOT_IMC2: return "QV_E_LOAD_NOT_IMC2";
-    case QV_E_LOAD_OPEN: return "QV_E_LOAD_OPEN";
-    case QV_E_LOAD_READ: return "QV_E_LOAD_READ";
-    case QV_E_LOAD_METADATA: return "QV_E_LOAD_METADATA";
-    case QV_E_LOAD_NO_MEMORY: return "QV_E_LOAD_NO_MEMORY";
-    case QV_E_LOAD_DECOMPRESSION: return "QV_E_LOAD_DECOMPRESSION";
-    case QV_E_LOAD_INTERRUPTED: return "QV_E_LOAD_INTERRUPTED";
-    case QV_E_LOAD_LENGTH: return "QV_E_LOAD_LENGTH";
-    case QV_E_LOAD_IMM: return "QV_E_LOAD_IMM";
-    case QV_E_LOAD_BKG: return "QV_E_LOAD_BKG";
-    case QV_E_LOAD_IMC: return "QV_E_LOAD_IMC";
-    case QV_E_LOAD_CONVERSION: return "QV_E_LOAD_CONVERSION";
-    default: return "?";
+    case QV_E_NONE:
+      return "QV_E_NONE";
+    case QV_E_LOAD_ARGUMENT:
+      return "QV_E_LOAD_ARGUMENT";
+    case QV_E_LOAD_INVALID_IMAGE:
+      return "QV_E_LOAD_INVALID_IMAGE";
+    case QV_E_LOAD_NOT_IMC2:
+      return "QV_E_LOAD_NOT_IMC2";
+    case QV_E_LOAD_OPEN:
+      return "QV_E_LOAD_OPEN";
+    case QV_E_LOAD_READ:
+      return "QV_E_LOAD_READ";
+    case QV_E_LOAD_METADATA:
+      return "QV_E_LOAD_METADATA";
+    case QV_E_LOAD_NO_MEMORY:
+      return "QV_E_LOAD_NO_MEMORY";
+    case QV_E_LOAD_DECOMPRESSION:
+      return "QV_E_LOAD_DECOMPRESSION";
+    case QV_E_LOAD_INTERRUPTED:
+      return "QV_E_LOAD_INTERRUPTED";
+    case QV_E_LOAD_LENGTH:
+      return "QV_E_LOAD_LENGTH";
+    case QV_E_LOAD_IMM:
+      return "QV_E_LOAD_IMM";
+    case QV_E_LOAD_BKG:
+      return "QV_E_LOAD_BKG";
+    case QV_E_LOAD_IMC:
+      return "QV_E_LOAD_IMC";
+    case QV_E_LOAD_CONVERSION:
+      return "QV_E_LOAD_CONVERSION";
+    default:
+      return "?";
   }
 }
 
 /* Everything qvSaveImagesToFileEx can return. */
 static const char* saveCodeName(int code) {
   switch (code) {
-    case QV_E_NONE: return "QV_E_NONE";
-    case QV_E_LEGACY_SAVE_FRAMES: return "QV_E_LEGACY_SAVE_FRAMES";
-    case QV_E_LEGACY_SAVE_TYPE: return "QV_E_LEGACY_SAVE_TYPE";
-    case QV_E_LEGACY_SAVE_RECORD: return "QV_E_LEGACY_SAVE_RECORD";
-    case QV_E_SAVE_CREATE: return "QV_E_SAVE_CREATE";
-    case QV_E_SAVE_WRITE: return "QV_E_SAVE_WRITE";
-    case QV_E_SAVE_NO_MEMORY: return "QV_E_SAVE_NO_MEMORY";
-    case QV_E_SAVE_COMPRESSION: return "QV_E_SAVE_COMPRESSION";
-    case QV_E_LEGACY_SAVE_NAME_TOO_LONG: return "QV_E_LEGACY_SAVE_NAME_TOO_LONG";
-    case QV_E_SAVE_INTERRUPTED: return "QV_E_SAVE_INTERRUPTED";
-    case QV_E_SAVE_ARGUMENT: return "QV_E_SAVE_ARGUMENT";
-    case QV_E_SAVE_NOT_SEQUENCE: return "QV_E_SAVE_NOT_SEQUENCE";
-    case QV_E_SAVE_FILE_EXISTS: return "QV_E_SAVE_FILE_EXISTS";
-    case QV_E_SAVE_METADATA: return "QV_E_SAVE_METADATA";
-    case QV_E_SAVE_CONVERSION: return "QV_E_SAVE_CONVERSION";
-    default: return "?";
+    case QV_E_NONE:
+      return "QV_E_NONE";
+    case QV_E_LEGACY_SAVE_FRAMES:
+      return "QV_E_LEGACY_SAVE_FRAMES";
+    case QV_E_LEGACY_SAVE_TYPE:
+      return "QV_E_LEGACY_SAVE_TYPE";
+    case QV_E_LEGACY_SAVE_RECORD:
+      return "QV_E_LEGACY_SAVE_RECORD";
+    case QV_E_SAVE_CREATE:
+      return "QV_E_SAVE_CREATE";
+    case QV_E_SAVE_WRITE:
+      return "QV_E_SAVE_WRITE";
+    case QV_E_SAVE_NO_MEMORY:
+      return "QV_E_SAVE_NO_MEMORY";
+    case QV_E_SAVE_COMPRESSION:
+      return "QV_E_SAVE_COMPRESSION";
+    case QV_E_LEGACY_SAVE_NAME_TOO_LONG:
+      return "QV_E_LEGACY_SAVE_NAME_TOO_LONG";
+    case QV_E_SAVE_INTERRUPTED:
+      return "QV_E_SAVE_INTERRUPTED";
+    case QV_E_SAVE_ARGUMENT:
+      return "QV_E_SAVE_ARGUMENT";
+    case QV_E_SAVE_NOT_SEQUENCE:
+      return "QV_E_SAVE_NOT_SEQUENCE";
+    case QV_E_SAVE_FILE_EXISTS:
+      return "QV_E_SAVE_FILE_EXISTS";
+    case QV_E_SAVE_METADATA:
+      return "QV_E_SAVE_METADATA";
+    case QV_E_SAVE_CONVERSION:
+      return "QV_E_SAVE_CONVERSION";
+    default:
+      return "?";
   }
 }
 
 static const char* legacyLoadName(int code) {
   switch (code) {
-    case QV_E_NONE: return "QV_E_NONE";
-    case QV_E_LEGACY_LOAD_EXTENSION: return "QV_E_LEGACY_LOAD_EXTENSION";
-    case QV_E_LEGACY_LOAD_TYPE: return "QV_E_LEGACY_LOAD_TYPE";
-    case QV_E_LEGACY_LOAD_OPEN: return "QV_E_LEGACY_LOAD_OPEN";
-    case QV_E_LEGACY_LOAD_CONTENT: return "QV_E_LEGACY_LOAD_CONTENT";
-    case QV_E_LEGACY_LOAD_READ: return "QV_E_LEGACY_LOAD_READ";
-    case QV_E_LEGACY_LOAD_NOT_EMPTY: return "QV_E_LEGACY_LOAD_NOT_EMPTY";
-    case QV_E_LEGACY_LOAD_NO_MEMORY: return "QV_E_LEGACY_LOAD_NO_MEMORY";
-    case QV_E_LEGACY_LOAD_DECOMPRESSION: return "QV_E_LEGACY_LOAD_DECOMPRESSION";
-    case QV_E_LEGACY_LOAD_USER_BREAK: return "QV_E_LEGACY_LOAD_USER_BREAK";
-    case QV_E_LEGACY_LOAD_BMP_ARGUMENT: return "QV_E_LEGACY_LOAD_BMP_ARGUMENT";
-    default: return "?";
+    case QV_E_NONE:
+      return "QV_E_NONE";
+    case QV_E_LEGACY_LOAD_EXTENSION:
+      return "QV_E_LEGACY_LOAD_EXTENSION";
+    case QV_E_LEGACY_LOAD_TYPE:
+      return "QV_E_LEGACY_LOAD_TYPE";
+    case QV_E_LEGACY_LOAD_OPEN:
+      return "QV_E_LEGACY_LOAD_OPEN";
+    case QV_E_LEGACY_LOAD_CONTENT:
+      return "QV_E_LEGACY_LOAD_CONTENT";
+    case QV_E_LEGACY_LOAD_READ:
+      return "QV_E_LEGACY_LOAD_READ";
+    case QV_E_LEGACY_LOAD_NOT_EMPTY:
+      return "QV_E_LEGACY_LOAD_NOT_EMPTY";
+    case QV_E_LEGACY_LOAD_NO_MEMORY:
+      return "QV_E_LEGACY_LOAD_NO_MEMORY";
+    case QV_E_LEGACY_LOAD_DECOMPRESSION:
+      return "QV_E_LEGACY_LOAD_DECOMPRESSION";
+    case QV_E_LEGACY_LOAD_USER_BREAK:
+      return "QV_E_LEGACY_LOAD_USER_BREAK";
+    case QV_E_LEGACY_LOAD_BMP_ARGUMENT:
+      return "QV_E_LEGACY_LOAD_BMP_ARGUMENT";
+    default:
+      return "?";
   }
 }
 
 static const char* grabErrorName(int code) {
   switch (code) {
-    case QV_E_NONE: return "QV_E_NONE";
-    case QV_E_GRAB_ARGUMENT: return "QV_E_GRAB_ARGUMENT";
-    case QV_E_GRAB_TIMEOUT: return "QV_E_GRAB_TIMEOUT";
-    case QV_E_GRAB_NO_MEMORY: return "QV_E_GRAB_NO_MEMORY";
-    case QV_E_GRAB_ATTACH: return "QV_E_GRAB_ATTACH";
-    case QV_E_GRAB_INTERRUPTED: return "QV_E_GRAB_INTERRUPTED";
-    default: return "?";
+    case QV_E_NONE:
+      return "QV_E_NONE";
+    case QV_E_GRAB_ARGUMENT:
+      return "QV_E_GRAB_ARGUMENT";
+    case QV_E_GRAB_TIMEOUT:
+      return "QV_E_GRAB_TIMEOUT";
+    case QV_E_GRAB_NO_MEMORY:
+      return "QV_E_GRAB_NO_MEMORY";
+    case QV_E_GRAB_ATTACH:
+      return "QV_E_GRAB_ATTACH";
+    case QV_E_GRAB_INTERRUPTED:
+      return "QV_E_GRAB_INTERRUPTED";
+    default:
+      return "?";
   }
 }
 
 static const char* singleGrabName(int code) {
   switch (code) {
-    case 1: return "frame";
-    case 0: return "argument";
-    case QV_E_SINGLE_GRAB_TIMEOUT: return "QV_E_SINGLE_GRAB_TIMEOUT";
-    case QV_E_SINGLE_GRAB_INVALID_IMAGE: return "QV_E_SINGLE_GRAB_INVALID_IMAGE";
-    case QV_E_SINGLE_GRAB_PROPERTY: return "QV_E_SINGLE_GRAB_PROPERTY";
-    case QV_E_SINGLE_GRAB_ADDRESS: return "QV_E_SINGLE_GRAB_ADDRESS";
-    default: return "?";
+    case 1:
+      return "frame";
+    case 0:
+      return "argument";
+    case QV_E_SINGLE_GRAB_TIMEOUT:
+      return "QV_E_SINGLE_GRAB_TIMEOUT";
+    case QV_E_SINGLE_GRAB_INVALID_IMAGE:
+      return "QV_E_SINGLE_GRAB_INVALID_IMAGE";
+    case QV_E_SINGLE_GRAB_PROPERTY:
+      return "QV_E_SINGLE_GRAB_PROPERTY";
+    case QV_E_SINGLE_GRAB_ADDRESS:
+      return "QV_E_SINGLE_GRAB_ADDRESS";
+    default:
+      return "?";
   }
 }
 
 static const char* copyCodeName(int code) {
   switch (code) {
-    case QV_E_NONE: return "QV_E_NONE";
-    case QV_E_COPY_NULL_ARGUMENT: return "QV_E_COPY_NULL_ARGUMENT";
-    case QV_E_COPY_BUFFER_TOO_SMALL: return "QV_E_COPY_BUFFER_TOO_SMALL";
-    case QV_E_COPY_UNSUPPORTED: return "QV_E_COPY_UNSUPPORTED";
-    case QV_E_COPY_DECOMPRESSION: return "QV_E_COPY_DECOMPRESSION";
-    default: return "?";
+    case QV_E_NONE:
+      return "QV_E_NONE";
+    case QV_E_COPY_NULL_ARGUMENT:
+      return "QV_E_COPY_NULL_ARGUMENT";
+    case QV_E_COPY_BUFFER_TOO_SMALL:
+      return "QV_E_COPY_BUFFER_TOO_SMALL";
+    case QV_E_COPY_UNSUPPORTED:
+      return "QV_E_COPY_UNSUPPORTED";
+    case QV_E_COPY_DECOMPRESSION:
+      return "QV_E_COPY_DECOMPRESSION";
+    default:
+      return "?";
   }
 }
 
 static const char* modeCodeName(int code) {
   switch (code) {
-    case QV_E_MODE_TOO_LONG: return "QV_E_MODE_TOO_LONG";
-    case QV_E_MODE_EMPTY: return "QV_E_MODE_EMPTY";
-    case QV_E_MODE_UNKNOWN: return "QV_E_MODE_UNKNOWN";
-    case QV_E_MODE_CONFLICT: return "QV_E_MODE_CONFLICT";
-    case QV_E_MODE_NO_BASE: return "QV_E_MODE_NO_BASE";
-    default: return code >= 0 ? "mode" : "?";
+    case QV_E_MODE_TOO_LONG:
+      return "QV_E_MODE_TOO_LONG";
+    case QV_E_MODE_EMPTY:
+      return "QV_E_MODE_EMPTY";
+    case QV_E_MODE_UNKNOWN:
+      return "QV_E_MODE_UNKNOWN";
+    case QV_E_MODE_CONFLICT:
+      return "QV_E_MODE_CONFLICT";
+    case QV_E_MODE_NO_BASE:
+      return "QV_E_MODE_NO_BASE";
+    default:
+      return code >= 0 ? "mode" : "?";
   }
 }
 
 static const char* vinfTypeName(int type) {
   switch (type) {
-    case QV_VINF_EMPTY: return "empty";
-    case QV_VINF_IMM: return "IMM";
-    case QV_VINF_IMC: return "IMC";
-    case QV_VINF_BKG: return "BKG";
-    case QV_VINF_BKC: return "BKC";
-    case QV_VINF_MAP: return "map";
-    case QV_VINF_BMP: return "BMP";
-    default: return "?";
+    case QV_VINF_EMPTY:
+      return "empty";
+    case QV_VINF_IMM:
+      return "IMM";
+    case QV_VINF_IMC:
+      return "IMC";
+    case QV_VINF_BKG:
+      return "BKG";
+    case QV_VINF_BKC:
+      return "BKC";
+    case QV_VINF_MAP:
+      return "map";
+    case QV_VINF_BMP:
+      return "BMP";
+    default:
+      return "?";
   }
 }
 
 static const char* pixelKindName(int kind) {
   switch (kind) {
-    case QV_PIXEL_GRAY8: return "GRAY8";
-    case QV_PIXEL_GRAY16: return "GRAY16";
-    case QV_PIXEL_RGB24: return "RGB24";
-    default: return "?";
+    case QV_PIXEL_GRAY8:
+      return "GRAY8";
+    case QV_PIXEL_GRAY16:
+      return "GRAY16";
+    case QV_PIXEL_RGB24:
+      return "RGB24";
+    default:
+      return "?";
   }
 }
 
@@ -203,7 +291,8 @@ static void expectInt(const char* what, int got, int expected, const char* (*nam
   }
   ++g_failed;
   if (name != NULL)
-    printf("FAILED %s: %d (%s), expected %d (%s)\n", what, got, name(got), expected, name(expected));
+    printf("FAILED %s: %d (%s), expected %d (%s)\n", what, got, name(got), expected,
+           name(expected));
   else
     printf("FAILED %s: %d, expected %d\n", what, got, expected);
 }
@@ -316,9 +405,8 @@ static void checkModes(void) {
   expectInt("access of TIMER|STREAM", access, QV_CA_READ | QV_CA_STREAM, NULL);
   expectInt("CMtoCA(TIMER|MCAST|CONNECT)",
             QVV3_INTERNAL_tineCMtoCA(QV_CM_TIMER | QV_CM_MCAST | QV_CM_CONNECT, &access), 0, NULL);
-  expectInt("modeToString", QVV3_INTERNAL_tineModeToString(QV_CM_TIMER | QV_CM_CONNECT, 1, text,
-                                                           &length),
-            1, NULL);
+  expectInt("modeToString",
+            QVV3_INTERNAL_tineModeToString(QV_CM_TIMER | QV_CM_CONNECT, 1, text, &length), 1, NULL);
   expectText("modeToString text", text, "TIMER|CONNECT");
   expectInt("base of EVENT|SYNCNOTIFY", (QV_CM_EVENT | QV_CM_SYNCNOTIFY) & QV_CM_BASE_MASK,
             QV_CM_EVENT, NULL);
@@ -333,25 +421,25 @@ static void checkImages(QVBUNCHOFIMAGES* bunch) {
   size_t wordsSize = sizeof words, formatSize = sizeof format;
   uint32_t i;
 
-  expectInt("qvCreateBunchStructure",
-            qvCreateBunchStructure(bunch, TEST_FRAMES, TEST_FRAME_BYTES), 1, NULL);
+  expectInt("qvCreateBunchStructure", qvCreateBunchStructure(bunch, TEST_FRAMES, TEST_FRAME_BYTES),
+            1, NULL);
   for (i = 0; i < TEST_FRAMES; ++i) fillGrayImage(&bunch->imageArray[i], i + 1);
   expectInt("qvCheckImageValidity", qvCheckImageValidity(&bunch->imageArray[0], NULL, 0), 1, NULL);
   expectInt("qvIsSequence", qvIsSequence(bunch), 1, NULL);
   expectInt("qvIsCompleteSequence", qvIsCompleteSequence(bunch), 1, NULL);
 
   expectInt("copy-out into a small buffer",
-            qvGetFrameFromDIMAGE(pixels, &size, &bunch->imageArray[0], NULL, NULL, NULL, NULL,
-                                 NULL, NULL),
-            QV_E_COPY_BUFFER_TOO_SMALL, copyCodeName);
-  expectInt("copy-out without a destination",
-            qvGetFrameFromDIMAGE(NULL, &size, &bunch->imageArray[0], NULL, NULL, NULL, NULL, NULL,
+            qvGetFrameFromDIMAGE(pixels, &size, &bunch->imageArray[0], NULL, NULL, NULL, NULL, NULL,
                                  NULL),
-            QV_E_COPY_NULL_ARGUMENT, copyCodeName);
+            QV_E_COPY_BUFFER_TOO_SMALL, copyCodeName);
+  expectInt(
+      "copy-out without a destination",
+      qvGetFrameFromDIMAGE(NULL, &size, &bunch->imageArray[0], NULL, NULL, NULL, NULL, NULL, NULL),
+      QV_E_COPY_NULL_ARGUMENT, copyCodeName);
   size = (int)sizeof pixels;
   expectInt("copy-out",
-            qvGetFrameFromDIMAGE(pixels, &size, &bunch->imageArray[0], &width, &height, &kind,
-                                 NULL, NULL, NULL),
+            qvGetFrameFromDIMAGE(pixels, &size, &bunch->imageArray[0], &width, &height, &kind, NULL,
+                                 NULL, NULL),
             QV_E_NONE, copyCodeName);
   expectInt("copy-out pixel kind", kind, QV_PIXEL_GRAY8, pixelKindName);
   expectInt("copy-out geometry", width * height, TEST_FRAME_BYTES, NULL);
@@ -386,13 +474,12 @@ static void checkFiles(QVBUNCHOFIMAGES* bunch) {
             QV_E_NONE, saveCodeName);
   expectInt("save IMC2 again", qvSaveImagesToFile(bunch, imc2), QV_E_SAVE_FILE_EXISTS,
             saveCodeName);
-  expectInt("save without bunch", qvSaveImagesToFile(NULL, imc2), QV_E_SAVE_ARGUMENT,
-            saveCodeName);
+  expectInt("save without bunch", qvSaveImagesToFile(NULL, imc2), QV_E_SAVE_ARGUMENT, saveCodeName);
   expectInt("save IMM", qvSaveImagesToFile(bunch, imm), QV_E_NONE, saveCodeName);
   expectInt("save IMC", qvSaveImagesToFile(bunch, imc), QV_E_NONE, saveCodeName);
   expectInt("save BKG", qvSaveImagesToFile(&first, bkg), QV_E_NONE, saveCodeName);
-  expectInt("save three frames as BKG", qvSaveImagesToFile(bunch, bkgMany),
-            QV_E_LEGACY_SAVE_FRAMES, saveCodeName);
+  expectInt("save three frames as BKG", qvSaveImagesToFile(bunch, bkgMany), QV_E_LEGACY_SAVE_FRAMES,
+            saveCodeName);
 
   expectInt("type of IMC2", qvCheckFileFormat(imc2, NULL, 0), QV_FILE_IMC2, fileTypeName);
   expectInt("type of IMM", qvCheckFileFormat(imm, NULL, 0), QV_FILE_IMM, fileTypeName);
@@ -431,16 +518,16 @@ static void checkFiles(QVBUNCHOFIMAGES* bunch) {
     expectInt("load_file type", v.type, QV_VINF_IMM, vinfTypeName);
     expectInt("load_file into a filled record", load_file(QV_VINF_IMM, imm, &v),
               QV_E_LEGACY_LOAD_NOT_EMPTY, legacyLoadName);
-    expectInt("convert_format without a mode", convert_format(&v, QV_VINF_BKG, QV_CONVERT_NONE),
-              -4, NULL);
+    expectInt("convert_format without a mode", convert_format(&v, QV_VINF_BKG, QV_CONVERT_NONE), -4,
+              NULL);
     expectInt("convert_format averaging", convert_format(&v, QV_VINF_BKG, QV_CONVERT_AVERAGE), 0,
               NULL);
     expectInt("one frame left", v.numframes, 1, NULL);
     pathOf(bmpFile, sizeof bmpFile, "frame001.bmp");
     snprintf(bmp, sizeof bmp, "%s/frame", g_directory);
     expectInt("save_bmp_files",
-              save_bmp_files(bmp, &v, QV_PALETTE_BLUE_CYAN_YELLOW_RED, QV_BMP_DIGITS_3),
-              QV_E_NONE, saveCodeName);
+              save_bmp_files(bmp, &v, QV_PALETTE_BLUE_CYAN_YELLOW_RED, QV_BMP_DIGITS_3), QV_E_NONE,
+              saveCodeName);
     expectInt("BMP file named with three digits", fileExists(bmpFile), 1, NULL);
     free_vidinfhdr(&v);
     expectInt("free_vidinfhdr", v.type, QV_VINF_EMPTY, vinfTypeName);
@@ -496,9 +583,9 @@ static void checkGrabs(void) {
   qvFreeBunch(&frames);
 
   image = qvInitializeImageEx(qvEstimateMaxFrameSizeBytes("/SIM/VIDEO/CAM1", NULL));
-  expectInt("single grab", qvGrabFrame(image, NULL, "/SIM/VIDEO/CAM1", "Frame", 1000, QV_CA_READ,
-                                       &code),
-            1, singleGrabName);
+  expectInt("single grab",
+            qvGrabFrame(image, NULL, "/SIM/VIDEO/CAM1", "Frame", 1000, QV_CA_READ, &code), 1,
+            singleGrabName);
   expectInt("TINE code of the single grab", code, 0, NULL);
   expectInt("single grab, short address",
             qvGrabFrame(image, NULL, "/a/b", "Frame", 1000, QV_CA_READ, &code),

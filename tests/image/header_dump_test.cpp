@@ -118,8 +118,8 @@ int checkTraceLines() {
   if (img == nullptr) return 11;
   qvFreeImage(img);
   const std::vector<std::string> messages = logMessages(log.text());
-  const std::vector<std::string> expected = {"qvInitializeImage() called.",
-                                             "qvInitializeImageEx() called.", "qvFreeImage() called."};
+  const std::vector<std::string> expected = {
+      "qvInitializeImage() called.", "qvInitializeImageEx() called.", "qvFreeImage() called."};
   if (messages.size() < expected.size()) return 12;
   for (size_t i = 0; i < expected.size(); ++i)
     if (messages[messages.size() - expected.size() + i] != expected[i]) return 20 + int(i);

@@ -9,9 +9,8 @@
 
 namespace {
 
-const char* const kShortNames[] = {"GRAY",   "RGB",    "RGBA",    "RGB15", "RGB16",
-                                   "JPEG",   "TIFF",   "YUV411",  "YUV422", "YUV444",
-                                   "HUFFYUV", "BMP",   "BAYER"};
+const char* const kShortNames[] = {"GRAY",   "RGB",    "RGBA",   "RGB15",   "RGB16", "JPEG", "TIFF",
+                                   "YUV411", "YUV422", "YUV444", "HUFFYUV", "BMP",   "BAYER"};
 
 const char kAllFlagsText[] =
     "LITTLE_ENDIAN LOSSLESS HORIZONTAL_FLIP_180 VERTICAL_FLIP_180 XYSTART_ONE_BASED "
@@ -62,8 +61,8 @@ TEST(FormatNames, ParserIsExactAndCaseSensitive) {
   EXPECT_TRUE(CDIMAGE::getFormatFromString("BAYER", &code));
   EXPECT_EQ(code, 12);
   code = -100;
-  for (const char* refused : {"gray", "CF_IMAGE_FORMAT_GRAY", "UNKNOWN FORMAT(13)", "", " GRAY",
-                              "GRAY ", "RGB1"})
+  for (const char* refused :
+       {"gray", "CF_IMAGE_FORMAT_GRAY", "UNKNOWN FORMAT(13)", "", " GRAY", "GRAY ", "RGB1"})
     EXPECT_FALSE(CDIMAGE::getFormatFromString(refused, &code)) << refused;
   EXPECT_FALSE(CDIMAGE::getFormatFromString(nullptr, &code));
   EXPECT_EQ(code, -100);
@@ -132,7 +131,8 @@ TEST(FlagWords, DocumentedTexts) {
 
 TEST(FlagWords, LongestTextFitsTheDumpBuffer) {
   size_t longest = 0;
-  for (uint32_t flags = 0; flags <= 0x3FF; ++flags) longest = std::max(longest, renderFlags(flags).size());
+  for (uint32_t flags = 0; flags <= 0x3FF; ++flags)
+    longest = std::max(longest, renderFlags(flags).size());
   EXPECT_EQ(longest, renderFlags(0x3FD & ~0x10u).size());  // the long clear words, all else set
   EXPECT_LT(longest, 200u);
 }
@@ -239,9 +239,9 @@ TEST(FlagWords, ParserRules) {
   EXPECT_EQ(flags, 0u);
 
   flags = 0xDEADBEEF;
-  for (const char* refused :
-       {"LITTLE_ENDIAN BIG_ENDIAN", "LOSSLESS LOSSLESS", "LOSSLESS FOO", "SCALE_OFFSET scale_offset",
-        "GLOBAL_TIMESTAMP LOCAL_TIMESTAMP", "LITTLE_ENDIAN\tLOSSLESS", "LITTLE_ENDIAN,LOSSLESS"})
+  for (const char* refused : {"LITTLE_ENDIAN BIG_ENDIAN", "LOSSLESS LOSSLESS", "LOSSLESS FOO",
+                              "SCALE_OFFSET scale_offset", "GLOBAL_TIMESTAMP LOCAL_TIMESTAMP",
+                              "LITTLE_ENDIAN\tLOSSLESS", "LITTLE_ENDIAN,LOSSLESS"})
     EXPECT_FALSE(CDIMAGE::getFlagsFromString(refused, &flags)) << refused;
   EXPECT_FALSE(CDIMAGE::getFlagsFromString(nullptr, &flags));
   EXPECT_EQ(flags, 0xDEADBEEFu) << "a failed parse leaves the flags alone";

@@ -19,8 +19,10 @@ TEST(ImageRecord, InvalidBufferSizeIsRefusedAndLogged) {
   EXPECT_EQ(qvInitializeImageEx(0), nullptr);
   EXPECT_EQ(qvInitializeImageEx(-5), nullptr);
   EXPECT_EQ(qvInitializeImageEx(INT32_MIN), nullptr);
-  EXPECT_TRUE(log.contains("qvInitializeImageEx(): Error: invalid parameter aiFrameBufferSizeBytes=0."));
-  EXPECT_TRUE(log.contains("qvInitializeImageEx(): Error: invalid parameter aiFrameBufferSizeBytes=-5."));
+  EXPECT_TRUE(
+      log.contains("qvInitializeImageEx(): Error: invalid parameter aiFrameBufferSizeBytes=0."));
+  EXPECT_TRUE(
+      log.contains("qvInitializeImageEx(): Error: invalid parameter aiFrameBufferSizeBytes=-5."));
   EXPECT_TRUE(log.contains(
       "qvInitializeImageEx(): Error: invalid parameter aiFrameBufferSizeBytes=-2147483648."));
 }

@@ -138,8 +138,8 @@ TEST(IsSequence, NullAndEmptyBunches) {
   LogCapture log;
   EXPECT_EQ(qvIsSequence(nullptr), -1);
   EXPECT_EQ(qvIsCompleteSequence(nullptr), -1);
-  EXPECT_EQ(log.count("qvIsSequence: Error: First parameter (aImages) is NULL. -1 will be returned."),
-            1);
+  EXPECT_EQ(
+      log.count("qvIsSequence: Error: First parameter (aImages) is NULL. -1 will be returned."), 1);
 
   DIMAGE records[1];
   QVBUNCHOFIMAGES empty{records, 0};

@@ -208,7 +208,8 @@ std::vector<RuleCase> ruleCases() {
       {"r27_above_transport_size", [](DIMAGE& i) { setAppendedSize(i, 27262977); },
        "In case Img.frameHeader.appendedFrameSize(27262977) is bigger than zero, it must not be "
        "bigger than MAX_TRANSPORT_SIZE(27262976)."},
-      {"r27_largest_int", [](DIMAGE& i) {
+      {"r27_largest_int",
+       [](DIMAGE& i) {
          i.frameHeader.appendedFrameSize = INT_MAX;
          i.frameBufferSize = UINT_MAX;
        },

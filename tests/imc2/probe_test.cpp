@@ -4,8 +4,8 @@
 #include <string>
 
 #include "imc2/imc2.h"
-#include "legacy/legacy.h"
 #include "imc2_test_util.h"
+#include "legacy/legacy.h"
 #include "support/tempdir.h"
 
 namespace {

@@ -24,11 +24,12 @@ struct Bmp {
   std::string pixels;
 
   std::string build() const {
-    const uint32_t uiOff = 14 + (infoSize > 40 ? infoSize : 40) + static_cast<uint32_t>(palette.size());
+    const uint32_t uiOff =
+        14 + (infoSize > 40 ? infoSize : 40) + static_cast<uint32_t>(palette.size());
     const uint32_t uiSizeImage =
         sizeImage < 0 ? static_cast<uint32_t>(pixels.size()) : static_cast<uint32_t>(sizeImage);
-    std::string s = type + le32(uiOff + static_cast<uint32_t>(pixels.size())) + le16(0) +
-                    le16(0) + le32(uiOff);
+    std::string s =
+        type + le32(uiOff + static_cast<uint32_t>(pixels.size())) + le16(0) + le16(0) + le32(uiOff);
     s += le32(infoSize) + le32(uint32_t(width)) + le32(uint32_t(height)) + le16(planes) +
          le16(bitCount) + le32(compression) + le32(uiSizeImage) + le32(0) + le32(0) +
          le32(clrUsed) + le32(0);
@@ -50,8 +51,8 @@ Bmp colourBmp() {
   Bmp b;
   b.width = 3;
   b.height = 2;
-  b.pixels = bgr(0, 0, 255) + bgr(0, 255, 0) + bgr(255, 0, 0) + bytes(3, 0) +
-             bgr(255, 255, 255) + bgr(0, 0, 0) + bgr(100, 100, 100) + bytes(3, 0);
+  b.pixels = bgr(0, 0, 255) + bgr(0, 255, 0) + bgr(255, 0, 0) + bytes(3, 0) + bgr(255, 255, 255) +
+             bgr(0, 0, 0) + bgr(100, 100, 100) + bytes(3, 0);
   return b;
 }
 
@@ -117,7 +118,11 @@ TEST(BmpReader, RefusedVariantsAndHostileSizes) {
   add("not BM", -4, [](Bmp& b) { b.type = "BA"; });
   add("run-length", -8, [](Bmp& b) { b.compression = 1; });
   add("planes", -4, [](Bmp& b) { b.planes = 2; });
-  add("small info", -8, [](Bmp& b) { b.infoSize = 12; b.pixels.clear(); b.sizeImage = 0; });
+  add("small info", -8, [](Bmp& b) {
+    b.infoSize = 12;
+    b.pixels.clear();
+    b.sizeImage = 0;
+  });
   add("4 bit", -8, [](Bmp& b) { b.bitCount = 4; });
   add("32 bit", -8, [](Bmp& b) { b.bitCount = 32; });
   add("no width", -4, [](Bmp& b) { b.width = 0; });
@@ -125,7 +130,10 @@ TEST(BmpReader, RefusedVariantsAndHostileSizes) {
   add("size 0", -5, [](Bmp& b) { b.sizeImage = 0; });
   add("size beyond file", -5, [](Bmp& b) { b.sizeImage = 0xFFFFFFF0; });
   add("rows beyond size", -4, [](Bmp& b) { b.height = 3; });
-  add("rows far beyond size", -4, [](Bmp& b) { b.width = 0x7FFFFFFF; b.height = INT32_MIN; });
+  add("rows far beyond size", -4, [](Bmp& b) {
+    b.width = 0x7FFFFFFF;
+    b.height = INT32_MIN;
+  });
   for (const Case& c : cases) {
     Record r;
     r.v.width = 77;

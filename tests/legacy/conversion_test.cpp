@@ -231,8 +231,8 @@ TEST(VidinfhdrToBunch, FieldsOfTheImages) {
   QVBUNCHOFIMAGES b{nullptr, 0};
   std::string sError;
   double dProgress = -1;
-  ASSERT_TRUE(_internal_VIDINFHDRToBunch(sFile.c_str(), &r.v, &b, nullptr, &dProgress, 0.5,
-                                         sError));
+  ASSERT_TRUE(
+      _internal_VIDINFHDRToBunch(sFile.c_str(), &r.v, &b, nullptr, &dProgress, 0.5, sError));
   EXPECT_EQ(dProgress, 1.0);
   ASSERT_EQ(b.numFrames, 2u);
   for (uint32_t i = 0; i < 2; ++i) {
@@ -321,8 +321,8 @@ TEST(Conversion, RecordToBunchToRecordAndThroughFiles) {
   ASSERT_EQ(load_imc_fileEx(dir.file("a.imc").c_str(), &loaded.v, nullptr, nullptr, 0.5), 0);
   QVBUNCHOFIMAGES b{nullptr, 0};
   std::string sError;
-  ASSERT_TRUE(_internal_VIDINFHDRToBunch(dir.file("a.imc").c_str(), &loaded.v, &b, nullptr,
-                                         nullptr, 0.5, sError))
+  ASSERT_TRUE(_internal_VIDINFHDRToBunch(dir.file("a.imc").c_str(), &loaded.v, &b, nullptr, nullptr,
+                                         0.5, sError))
       << sError;
   EXPECT_EQ(qvIsSequence(&b), 1);
   Record back;
@@ -462,9 +462,9 @@ TEST(VidinfhdrToBunch, OversizedFrameBeyondThirtyTwoBitsLogsItsTrueSize) {
     const char* size;
   } cases[] = {
       {20000, 20000, 8, "400000000"},
-      {40000, 40000, 16, "3200000000"},   // above the signed 32-bit range
-      {65536, 65536, 16, "8589934592"},   // above the unsigned 32-bit range
-      {65536, 32768, 16, "4294967296"},   // wraps to 0 in 32 bits
+      {40000, 40000, 16, "3200000000"},  // above the signed 32-bit range
+      {65536, 65536, 16, "8589934592"},  // above the unsigned 32-bit range
+      {65536, 32768, 16, "4294967296"},  // wraps to 0 in 32 bits
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.size);

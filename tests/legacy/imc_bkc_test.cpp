@@ -149,13 +149,13 @@ TEST(ImcFile, HostileHeadersAreRefusedBeforeAllocating) {
     std::string sContent;
     int iExpected;
   } cases[] = {
-      {fileHeader(4, 2, 8, 0) + sImage, -4},                  // no images
-      {fileHeader(0, 2, 8, 1) + sImage, -4},                  // no width
-      {fileHeader(-4, -2, 8, 1) + sImage, -4},                // negative geometry
+      {fileHeader(4, 2, 8, 0) + sImage, -4},                     // no images
+      {fileHeader(0, 2, 8, 1) + sImage, -4},                     // no width
+      {fileHeader(-4, -2, 8, 1) + sImage, -4},                   // negative geometry
       {fileHeader(0x7FFFFFFF, 0x7FFFFFFF, 16, 1) + sImage, -4},  // beyond 32 bits
-      {fileHeader(4, 2, 8, 0x7FFFFFFF) + sImage, -5},         // count the file cannot hold
-      {fileHeader(4, 2, 8, 0xFFFFFFFF) + sImage, -4},         // count beyond the record's range
-      {fileHeader(4, 2, 8, 1) + imageRecord(1, deflate(bytes(8, 1)), 9), -4},  // wrong length
+      {fileHeader(4, 2, 8, 0x7FFFFFFF) + sImage, -5},            // count the file cannot hold
+      {fileHeader(4, 2, 8, 0xFFFFFFFF) + sImage, -4},            // count beyond the record's range
+      {fileHeader(4, 2, 8, 1) + imageRecord(1, deflate(bytes(8, 1)), 9), -4},      // wrong length
       {fileHeader(4, 2, 8, 1) + f64(1) + le32(0xFFFFFFF0) + le32(8) + "abc", -5},  // beyond file
   };
   for (const Case& c : cases) {
@@ -177,9 +177,9 @@ TEST(ImcFile, StreamsThatDoNotYieldTheFrameAreDecompressionErrors) {
   sBroken[2] = char(sBroken[2] ^ 0x55);
   EXPECT_EQ(loadFile(dir, fileHeader(4, 2, 8, 1) + imageRecord(1, sBroken, 8), r), -8);
   // 400 MB claimed from a 10-byte stream: more than deflate can expand to.
-  EXPECT_EQ(loadFile(dir, fileHeader(20000, 10000, 16, 1) + imageRecord(1, bytes(10, 'x'), 400000000),
-                     r),
-            -8);
+  EXPECT_EQ(
+      loadFile(dir, fileHeader(20000, 10000, 16, 1) + imageRecord(1, bytes(10, 'x'), 400000000), r),
+      -8);
   EXPECT_TRUE(r.empty());
 }
 

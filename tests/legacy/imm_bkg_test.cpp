@@ -11,8 +11,7 @@ namespace {
 // Three 4 x 2 8-bit frames with scales 1.5, 2.5, 3.5.
 std::string threeSmallFrames() {
   std::string s;
-  for (int i = 0; i < 3; ++i)
-    s += frameHeader(4, 0, 2, 0) + bytes(8, char('a' + i)) + f64(1.5 + i);
+  for (int i = 0; i < 3; ++i) s += frameHeader(4, 0, 2, 0) + bytes(8, char('a' + i)) + f64(1.5 + i);
   return s;
 }
 
@@ -133,10 +132,10 @@ TEST(ImmFile, TruncatedOrHostileHeaders) {
     std::string sHeader;
     int iExpected;
   } cases[] = {
-      {frameHeader(0, 8, 2, 8), -4},               // no pixels
+      {frameHeader(0, 8, 2, 8), -4},  // no pixels
       {frameHeader(4, 8, 0, 8), -4},
-      {frameHeader(65535, 255, 65535, 8), -4},     // beyond 32 bits
-      {frameHeader(65535, 16, 65535, 16), -4},     // 8 GiB claimed, tiny file: no whole record
+      {frameHeader(65535, 255, 65535, 8), -4},  // beyond 32 bits
+      {frameHeader(65535, 16, 65535, 16), -4},  // 8 GiB claimed, tiny file: no whole record
   };
   for (const Case& c : cases) {
     writeFile(dir.file("h.imm"), c.sHeader + bytes(64, 0));

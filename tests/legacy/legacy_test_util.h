@@ -80,9 +80,9 @@ inline int runWriterWithFileLimit(const std::function<int(const std::string&)>& 
   return (iCode == iExpected ? 0 : 1) + (fileExists(sPath) ? 2 : 0);
 }
 
-inline void expectWriteFailureLeavesNoFile(
-    const std::function<int(const std::string&)>& writer, int iExpected) {
+inline void expectWriteFailureLeavesNoFile(const std::function<int(const std::string&)>& writer,
+                                           int iExpected) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(std::_Exit(runWriterWithFileLimit(writer, iExpected)),
-              ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(std::_Exit(runWriterWithFileLimit(writer, iExpected)), ::testing::ExitedWithCode(0),
+              "");
 }

@@ -83,8 +83,7 @@ TEST(Vidinfhdr, ExportedCodeTextBufferLimits) {
   std::memset(buffer, 'x', sizeof buffer);
   EXPECT_STREQ(load_file__return_code_to_string(-3, buffer, 1), "Error translating return code.");
   EXPECT_EQ(buffer[0], 'x');
-  EXPECT_STREQ(load_file__return_code_to_string(-3, nullptr, 50),
-               "Error translating return code.");
+  EXPECT_STREQ(load_file__return_code_to_string(-3, nullptr, 50), "Error translating return code.");
   load_file__return_code_to_string(-3, buffer, 10);
   EXPECT_STREQ(buffer, "File coul");
   EXPECT_EQ(buffer[10], 'x');

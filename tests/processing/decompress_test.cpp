@@ -18,7 +18,9 @@ struct ImageGuard {
   ~ImageGuard() { std::free(p->frameBuffer); }
 };
 
-bool sameRecord(const DIMAGE& a, const DIMAGE& b) { return std::memcmp(&a, &b, sizeof(DIMAGE)) == 0; }
+bool sameRecord(const DIMAGE& a, const DIMAGE& b) {
+  return std::memcmp(&a, &b, sizeof(DIMAGE)) == 0;
+}
 
 TEST(JpegDecodeToMemory, GreyStreamMatchesLibjpegAndReportsItsShape) {
   const Bytes jpeg = encodeJpeg(640, 480, JpegKind::Grey);
@@ -46,8 +48,9 @@ TEST(JpegDecodeToMemory, CapacityOneByteShortFailsAndLeavesOutputsAlone) {
 }
 
 TEST(JpegDecodeToMemory, ProgressiveAndRgbCodedStreamsMatchLibjpeg) {
-  for (const auto& jpeg : {encodeJpeg(123, 77, JpegKind::YCbCr, true),
-                           encodeJpeg(123, 77, JpegKind::Rgb), encodeJpeg(123, 77, JpegKind::Grey, true)}) {
+  for (const auto& jpeg :
+       {encodeJpeg(123, 77, JpegKind::YCbCr, true), encodeJpeg(123, 77, JpegKind::Rgb),
+        encodeJpeg(123, 77, JpegKind::Grey, true)}) {
     const ReferenceDecode ref = referenceDecode(jpeg);
     Bytes out(ref.pixels.size());
     int iFormat = -1;
@@ -74,7 +77,8 @@ TEST(DecompressImage, GreyImageDecodesIntoANewBufferAndLeavesTheSourceAlone) {
   EXPECT_EQ(out.frameHeader.appendedFrameSize, 307200);
   EXPECT_EQ(out.frameBufferSize, 307200u);
   EXPECT_EQ(out.sourceHeader.totalLength, 307200u + 188u);
-  EXPECT_EQ(out.frameHeader.imageFlags, CF_IMAGE_FLAG_LITTLE_ENDIAN_BYTE_ORDER) << "LOSSLESS cleared";
+  EXPECT_EQ(out.frameHeader.imageFlags, CF_IMAGE_FLAG_LITTLE_ENDIAN_BYTE_ORDER)
+      << "LOSSLESS cleared";
   EXPECT_EQ(out.frameHeader.bytesPerPixel, 1);
   EXPECT_EQ(out.frameHeader.frameNumber, 7u);
   EXPECT_EQ(out.frameHeader.sourceFormat, CF_IMAGE_FORMAT_GRAY);

@@ -53,7 +53,7 @@ TEST(Normalize, RectangleInEitherCornerOrderTouchesOnlyItsInside) {
   const std::vector<Frame> frames = {{200, 1, 2, 3,  //
                                       4, 5, 10, 0,   //
                                       9, 8, 7, 6},
-                                     {1, 1, 1, 1,  //
+                                     {1, 1, 1, 1,    //
                                       1, 51, 17, 1,  //
                                       1, 1, 1, 1}};
   LegacyRecord ordered(4, 3, 8, 8, frames);
@@ -61,11 +61,11 @@ TEST(Normalize, RectangleInEitherCornerOrderTouchesOnlyItsInside) {
   ASSERT_EQ(normalizeframes_rect(ordered.get(), 1, 1, 2, 2), 0);
   ASSERT_EQ(normalizeframes_rect(reversed.get(), 2, 2, 1, 1), 0);
   // Brightest inside is 10 (the 200 outside does not count): f = 25.5.
-  EXPECT_EQ(ordered.frame(0), (Frame{200, 1, 2, 3,  //
+  EXPECT_EQ(ordered.frame(0), (Frame{200, 1, 2, 3,    //
                                      4, 127, 255, 0,  //
                                      9, 204, 178, 6}));
   // f = 5 from this frame's own 51.
-  EXPECT_EQ(ordered.frame(1), (Frame{1, 1, 1, 1,  //
+  EXPECT_EQ(ordered.frame(1), (Frame{1, 1, 1, 1,     //
                                      1, 255, 85, 1,  //
                                      1, 5, 5, 1}));
   EXPECT_EQ(reversed.frame(0), ordered.frame(0));
@@ -122,8 +122,8 @@ TEST(SpikeFilter, WorksInPlaceInScanOrderAndNeverTouchesTheBorder) {
 TEST(SpikeFilter, FourNeighboursBelowAreEnoughThreeAreNot) {
   // Centre 30, t = 20: neighbours of 5 count, neighbours of 40 do not.
   Frame four = {40, 40, 40, 40,  //
-                40, 30, 5, 40,   //
-                5, 5, 5, 5,      //
+                40, 30, 5,  40,  //
+                5,  5,  5,  5,   //
                 40, 40, 40, 40};
   Frame three = four;
   three[10] = 40;
@@ -403,8 +403,8 @@ TEST(ColourTable, ArgumentsOutOfRangeLeaveTheSizeAlone) {
   } cases[] = {{0, 1, 12}, {0, 1, 7}, {0, 2, 17}, {3, 1, 8}, {-1, 1, 8}, {0, 3, 8}, {0, 0, 8}};
   for (const Case& c : cases) {
     int iSize = kUntouched;
-    EXPECT_EQ(QVV3_INTERNAL_qvCreateColourTable(table.data(), &iSize, c.iPalette, c.iBytes, c.iBits),
-              -1);
+    EXPECT_EQ(
+        QVV3_INTERNAL_qvCreateColourTable(table.data(), &iSize, c.iPalette, c.iBytes, c.iBits), -1);
     EXPECT_EQ(iSize, kUntouched);
   }
   int iSize = kUntouched;
@@ -457,14 +457,14 @@ TEST(GrayToRgb24, EightBitPixelsAndTheSizeRules) {
     const unsigned char* tbl;
     int iBytes, iCount;
   } cases[] = {
-      {source, 3, out.data(), true, table.data(), 3, 1},    // bytes per pixel
-      {source, 3, out.data(), true, table.data(), 1, 0},    // pixel count
-      {nullptr, 3, out.data(), true, table.data(), 1, 3},   // source
-      {source, 3, nullptr, true, table.data(), 1, 3},       // destination
-      {source, 3, out.data(), false, table.data(), 1, 3},   // size
-      {source, 3, out.data(), true, nullptr, 1, 3},         // table
-      {source, 2, out.data(), true, table.data(), 1, 3},    // source too short
-      {source, 3, out.data(), true, table.data(), 2, 2},    // two-byte pixels, too short
+      {source, 3, out.data(), true, table.data(), 3, 1},   // bytes per pixel
+      {source, 3, out.data(), true, table.data(), 1, 0},   // pixel count
+      {nullptr, 3, out.data(), true, table.data(), 1, 3},  // source
+      {source, 3, nullptr, true, table.data(), 1, 3},      // destination
+      {source, 3, out.data(), false, table.data(), 1, 3},  // size
+      {source, 3, out.data(), true, nullptr, 1, 3},        // table
+      {source, 2, out.data(), true, table.data(), 1, 3},   // source too short
+      {source, 3, out.data(), true, table.data(), 2, 2},   // two-byte pixels, too short
       {source, 3, out.data(), true, table.data(), 1, 0x7FFFFFFF},
   };
   for (const Case& c : cases) {

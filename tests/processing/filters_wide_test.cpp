@@ -53,9 +53,9 @@ TEST(SpikeFilterWide, MatchesThePerPixelRuleAcrossBlocksAndDepths) {
     int iBpp;
     uint32_t iBase, iSpread, iSpike, iEvery;
   } cases[] = {
-      {8, 10, 30, 250, 7},              // spikes often, clusters across block edges
-      {16, 1000, 200, 60000, 5},        //
-      {16, 1000, 900, 3000, 3},         // borderline thresholds
+      {8, 10, 30, 250, 7},        // spikes often, clusters across block edges
+      {16, 1000, 200, 60000, 5},  //
+      {16, 1000, 900, 3000, 3},   // borderline thresholds
       {32, 1000000000u, 5000, 3000000000u, 6},
       {32, 0x40000000u, 0x10000000u, 0xFFFFFFFFu, 4},  // neighbour sums beyond 32 bits
   };
@@ -63,7 +63,8 @@ TEST(SpikeFilterWide, MatchesThePerPixelRuleAcrossBlocksAndDepths) {
     SCOPED_TRACE(c.iBpp);
     std::vector<Frame> frames;
     for (uint32_t f = 0; f < 3; ++f) {
-      frames.push_back(noisyFrame(w * h, 17 + f * 31 + c.iBpp, c.iBase, c.iSpread, c.iSpike, c.iEvery));
+      frames.push_back(
+          noisyFrame(w * h, 17 + f * 31 + c.iBpp, c.iBase, c.iSpread, c.iSpike, c.iEvery));
     }
     LegacyRecord r(static_cast<int>(w), static_cast<int>(h), c.iBpp, c.iBpp, frames);
     ASSERT_EQ(xrayfilter(r.get()), 0);

@@ -111,8 +111,8 @@ TEST(FrameCopyOut, RgbAreaOfInterestWithOnlyTheRequiredOutputs) {
   EXPECT_EQ(iKind, 2);
   EXPECT_EQ(out, frame);
   iSize = 600;
-  ASSERT_EQ(getFrameFromDIMAGE(out.data(), &iSize, &img, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               nullptr),
+  ASSERT_EQ(getFrameFromDIMAGE(out.data(), &iSize, &img, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr),
             0);
 }
 
@@ -166,8 +166,11 @@ TEST(FrameCopyOut, BrokenJpegGives513) {
 TEST(FrameCopyOut, FormatsThatAreNotPlainPixelsGive103) {
   struct Case {
     int iFormat, iBytes;
-  } cases[] = {{CF_IMAGE_FORMAT_RGBA, 4}, {CF_IMAGE_FORMAT_GRAY, 3}, {CF_IMAGE_FORMAT_GRAY, 4},
-               {CF_IMAGE_FORMAT_RGB, 1}, {CF_IMAGE_FORMAT_BAYER, 1}};
+  } cases[] = {{CF_IMAGE_FORMAT_RGBA, 4},
+               {CF_IMAGE_FORMAT_GRAY, 3},
+               {CF_IMAGE_FORMAT_GRAY, 4},
+               {CF_IMAGE_FORMAT_RGB, 1},
+               {CF_IMAGE_FORMAT_BAYER, 1}};
   for (const Case& c : cases) {
     DIMAGE img = makeHeader(8, 8, c.iBytes, c.iFormat);
     attachFrame(img, numbered(8 * 8 * c.iBytes));

@@ -127,7 +127,8 @@ inline DIMAGE makeHeader(int aiWidth, int aiHeight, int aiBytesPerPixel, int aiF
   img.frameHeader.imageFormat = aiFormat;
   img.frameHeader.frameNumber = 7;
   img.frameHeader.xScale = 1.5f;
-  img.frameHeader.imageFlags = CF_IMAGE_FLAG_LITTLE_ENDIAN_BYTE_ORDER | CF_IMAGE_FLAG_IMAGE_LOSSLESS;
+  img.frameHeader.imageFlags =
+      CF_IMAGE_FLAG_LITTLE_ENDIAN_BYTE_ORDER | CF_IMAGE_FLAG_IMAGE_LOSSLESS;
   return img;
 }
 

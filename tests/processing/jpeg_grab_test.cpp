@@ -61,4 +61,5 @@ TEST_P(JpegGrab, GrabThenDecodeRestoresThePattern) {
   EXPECT_EQ(qvIsCompleteSequence(&bunch), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(GreyAndColour, JpegGrab, testing::Values(TINESIM_JPEG_GRAY, TINESIM_JPEG_RGB));
+INSTANTIATE_TEST_SUITE_P(GreyAndColour, JpegGrab,
+                         testing::Values(TINESIM_JPEG_GRAY, TINESIM_JPEG_RGB));

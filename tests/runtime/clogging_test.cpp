@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <sstream>
-#include <thread>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
 
 #include "runtime/logging.h"
 #include "support/tempdir.h"
@@ -29,7 +29,8 @@ TEST(CLogging, StderrOnlyChannelWritesOneFormattedLine) {
   EXPECT_TRUE(log.Log("x=%d", 5));
   std::string out = GetCapturedStderr();
   std::smatch match;
-  ASSERT_TRUE(std::regex_match(out, match, std::regex(R"(\[\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d:\d\d\d LTM\] x=5\n)")))
+  ASSERT_TRUE(std::regex_match(
+      out, match, std::regex(R"(\[\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d:\d\d\d LTM\] x=5\n)")))
       << out;
 }
 
@@ -169,8 +170,12 @@ TEST(CLogging, SharedSemaphoreSerialisesTwoChannels) {
   ASSERT_TRUE(second.Init(path.c_str(), false, first.GetSemaphore()));
   first.SetOutputs(false, false, true, false);
   second.SetOutputs(false, false, true, false);
-  std::thread a([&] { for (int i = 0; i < 300; ++i) first.Log("first %d", i); });
-  std::thread b([&] { for (int i = 0; i < 300; ++i) second.Log("second %d", i); });
+  std::thread a([&] {
+    for (int i = 0; i < 300; ++i) first.Log("first %d", i);
+  });
+  std::thread b([&] {
+    for (int i = 0; i < 300; ++i) second.Log("second %d", i);
+  });
   a.join();
   b.join();
   second.Done();

@@ -12,7 +12,8 @@ namespace {
 std::string utc(int64_t seconds, uint32_t fraction, bool micro, bool brackets, bool ampm,
                 uint32_t size = 64) {
   char buffer[64];
-  const char* text = platformTimeToUTCString(seconds, fraction, micro, brackets, ampm, buffer, size);
+  const char* text =
+      platformTimeToUTCString(seconds, fraction, micro, brackets, ampm, buffer, size);
   return text != nullptr ? std::string(text) : std::string("<null>");
 }
 
@@ -31,7 +32,8 @@ TEST(LocalTimeString, NeedsTwentySixBytes) {
   EXPECT_EQ(QVV3_INTERNAL_getTimeString(nullptr, 64), nullptr);
   ASSERT_EQ(QVV3_INTERNAL_getTimeString(buffer, 26), buffer);
   EXPECT_EQ(std::strlen(buffer), 25u);
-  EXPECT_TRUE(std::regex_match(buffer, std::regex(R"(\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d\.\d\d\d LTM)")))
+  EXPECT_TRUE(
+      std::regex_match(buffer, std::regex(R"(\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d\.\d\d\d LTM)")))
       << buffer;
 }
 
@@ -59,7 +61,8 @@ TEST(UtcString, RefusesBadArguments) {
 TEST(UtcString, CutsToTheBuffer) {
   EXPECT_EQ(utc(1690380185, 123456, true, true, false, 10), "[2023-07-");
   char buffer[10];
-  ASSERT_NE(QVV3_INTERNAL_platformTimeToUTCString(1690380185, 123456, 1, 1, 0, buffer, 10), nullptr);
+  ASSERT_NE(QVV3_INTERNAL_platformTimeToUTCString(1690380185, 123456, 1, 1, 0, buffer, 10),
+            nullptr);
   EXPECT_STREQ(buffer, "[2023-07-");
 }
 
@@ -94,12 +97,9 @@ TEST(UtcParse, RejectsOtherFormsAndLeavesOutputs) {
       "1969-12-31 11:59:59.000000 PM UTC",  // before the epoch
       "2023-07-26 14:03:05.123456 UTC",     // 24-hour form
       "2023-07-26  2:03:05.123 PM UTC",     // milliseconds only
-      "[2023-07-26  2:03:05.123456 PM UTC]",
-      "2023-07-26  2:03:05.123456 XM UTC",
-      "2023-07-26  2:03:05.123456 PM GMT",
-      "2023-13-26  2:03:05.123456 PM UTC",
-      "2023-07-26  2:60:05.123456 PM UTC",
-      "",
+      "[2023-07-26  2:03:05.123456 PM UTC]", "2023-07-26  2:03:05.123456 XM UTC",
+      "2023-07-26  2:03:05.123456 PM GMT",   "2023-13-26  2:03:05.123456 PM UTC",
+      "2023-07-26  2:60:05.123456 PM UTC",   "",
   };
   for (const char* text : bad) {
     int64_t seconds = 77;

@@ -24,17 +24,17 @@ namespace {
 // Runs the check in a freshly started copy of the test program, so that the
 // process-wide log state starts from its defaults. The check returns an empty
 // text on success, else what went wrong.
-#define EXPECT_IN_FRESH_PROCESS(check)                                   \
-  do {                                                                  \
-    GTEST_FLAG_SET(death_test_style, "threadsafe");                     \
-    EXPECT_EXIT(                                                        \
-        {                                                               \
-          std::string failure = (check)();                              \
+#define EXPECT_IN_FRESH_PROCESS(check)                                         \
+  do {                                                                         \
+    GTEST_FLAG_SET(death_test_style, "threadsafe");                            \
+    EXPECT_EXIT(                                                               \
+        {                                                                      \
+          std::string failure = (check)();                                     \
           if (!failure.empty()) std::fprintf(stderr, "%s\n", failure.c_str()); \
-          std::fflush(stderr);                                          \
-          std::_Exit(failure.empty() ? 0 : 1);                          \
-        },                                                              \
-        testing::ExitedWithCode(0), "");                                \
+          std::fflush(stderr);                                                 \
+          std::_Exit(failure.empty() ? 0 : 1);                                 \
+        },                                                                     \
+        testing::ExitedWithCode(0), "");                                       \
   } while (0)
 
 std::string currentLogFile() {
@@ -122,13 +122,19 @@ TEST(Verbosity, ComposedNameUsesEnvironmentDirectoryAndProcessFacts) {
     EXPECT_IN_FRESH_PROCESS([&]() -> std::string {
       _internal_log("hello %d", 42);
       std::string name = currentLogFile();
-      std::regex shape(dir.path() + R"(/kelta-sharedlib--\d{4}-[A-Z][a-z]{2}-\d\d--p-(\d+)--u-[^/]+--h-[^/]+\.log)");
+      std::regex shape(
+          dir.path() +
+          R"(/kelta-sharedlib--\d{4}-[A-Z][a-z]{2}-\d\d--p-(\d+)--u-[^/]+--h-[^/]+\.log)");
       std::smatch match;
       if (!std::regex_match(name, match, shape)) return "unexpected name " + name;
       if (match[1] != std::to_string(::getpid())) return "pid differs in " + name;
       std::string text = readFile(name);
-      std::string failure = expectContains(text, "Logfile started. pid(" + std::to_string(::getpid()) + ")->pname(\"", "banner");
-      if (failure.empty()) failure = expectContains(text, "]  Library info: qvLibraryInfoEx() returned \"**** QVv3 shared client library", "library line");
+      std::string failure = expectContains(
+          text, "Logfile started. pid(" + std::to_string(::getpid()) + ")->pname(\"", "banner");
+      if (failure.empty())
+        failure = expectContains(
+            text, "]  Library info: qvLibraryInfoEx() returned \"**** QVv3 shared client library",
+            "library line");
       if (failure.empty()) failure = expectContains(text, "LTM] hello 42\n", "message");
       return failure;
     });
@@ -163,12 +169,17 @@ TEST(Verbosity, FirstSwitchToNamedFileLogsIntoBothFiles) {
     std::string second = readFile(named);
     std::string failure = expectContains(first, "Logfile started.", "default file");
     if (failure.empty())
-      failure = expectContains(first, "qvSetVerboseEx: verbosity setting about to be changed from 3 (old file=\"" +
-                                          defaultName + "\") to 3 (new file=\"" + named + "\")", "default file");
+      failure = expectContains(
+          first,
+          "qvSetVerboseEx: verbosity setting about to be changed from 3 (old file=\"" +
+              defaultName + "\") to 3 (new file=\"" + named + "\")",
+          "default file");
     if (failure.empty()) failure = expectContains(second, "Logfile started.", "named file");
     if (failure.empty())
-      failure = expectContains(second, "qvSetVerboseEx: verbosity setting changed from 3 (old file=\"" +
-                                           defaultName + "\") to 3 (new file=\"" + named + "\")", "named file");
+      failure = expectContains(second,
+                               "qvSetVerboseEx: verbosity setting changed from 3 (old file=\"" +
+                                   defaultName + "\") to 3 (new file=\"" + named + "\")",
+                               "named file");
     return failure;
   });
   ::unsetenv("KELTA_CLIENTLIB_LOGGING_PATH");
@@ -179,11 +190,14 @@ TEST(Verbosity, LeavingTheFileLogsOnBothSides) {
   CaptureStderr();
   ASSERT_EQ(qvSetVerbose(1), 1);
   std::string err = GetCapturedStderr();
-  EXPECT_TRUE(capture.contains("qvSetVerboseEx: verbosity setting about to be changed from 3 (old file=\"" +
-                               capture.path() + "\") to 1"));
-  EXPECT_NE(err.find("LTM] [qvv3 shared lib] qvSetVerboseEx: verbosity setting changed from 3 (old file=\"" +
-                     capture.path() + "\") to 1\n"),
-            std::string::npos)
+  EXPECT_TRUE(
+      capture.contains("qvSetVerboseEx: verbosity setting about to be changed from 3 (old file=\"" +
+                       capture.path() + "\") to 1"));
+  EXPECT_NE(
+      err.find(
+          "LTM] [qvv3 shared lib] qvSetVerboseEx: verbosity setting changed from 3 (old file=\"" +
+          capture.path() + "\") to 1\n"),
+      std::string::npos)
       << err;
   qvSetVerbose(0);
 }
@@ -232,8 +246,9 @@ TEST(LogLevel, EnvironmentTwoEnablesTraceLevel) {
     if (_internal_getLogLevel() != 2) return "level is not 2";
     ::setenv("KELTA_CLIENTLIB_LOGLEVEL", "1", 1);  // read once: later changes have no effect
     if (_internal_getLogLevel() != 2) return "level changed";
-    return expectContains(readFile(dir.file("level.log")),
-                          "Log-Level has been set to 2 (via environment variable KELTA_CLIENTLIB_LOGLEVEL).", "log");
+    return expectContains(
+        readFile(dir.file("level.log")),
+        "Log-Level has been set to 2 (via environment variable KELTA_CLIENTLIB_LOGLEVEL).", "log");
   });
   ::unsetenv("KELTA_CLIENTLIB_LOGLEVEL");
 }
@@ -244,8 +259,10 @@ TEST(LogLevel, OtherValuesAreParseErrorsAndLevelOne) {
   EXPECT_IN_FRESH_PROCESS([&]() -> std::string {
     qvSetVerboseEx(3, dir.file("level.log").c_str());
     if (_internal_getLogLevel() != 1) return "level is not 1";
-    return expectContains(readFile(dir.file("level.log")),
-                          "_internal_getLogLevel(): environment variable \"KELTA_CLIENTLIB_LOGLEVEL=3\" parse error.", "log");
+    return expectContains(
+        readFile(dir.file("level.log")),
+        "_internal_getLogLevel(): environment variable \"KELTA_CLIENTLIB_LOGLEVEL=3\" parse error.",
+        "log");
   });
   ::unsetenv("KELTA_CLIENTLIB_LOGLEVEL");
 }
@@ -257,7 +274,8 @@ TEST(LogLevel, UnsetMeansLevelOneSilently) {
     qvSetVerboseEx(3, dir.file("level.log").c_str());
     if (_internal_getLogLevel() != 1) return "level is not 1";
     std::string text = readFile(dir.file("level.log"));
-    return text.find("Log-Level") == std::string::npos && text.find("parse error") == std::string::npos
+    return text.find("Log-Level") == std::string::npos &&
+                   text.find("parse error") == std::string::npos
                ? ""
                : "unexpected message: " + text;
   });
@@ -321,7 +339,8 @@ TEST(ConcurrentLogging, ThreadsAndProcessesProduceWholeLines) {
   std::istringstream lines(capture.text());
   std::string line;
   int count = 0;
-  const std::regex whole(R"(\[\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d:\d\d\d LTM\] writer \d+ line \d+ z+)");
+  const std::regex whole(
+      R"(\[\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d:\d\d\d LTM\] writer \d+ line \d+ z+)");
   while (std::getline(lines, line)) {
     ASSERT_TRUE(std::regex_match(line, whole)) << line;
     ++count;

@@ -20,8 +20,7 @@ const std::string kName64 = std::string(60, 'L') + "long";  // exactly 64 charac
 // Five image sources (the last with a 64-character name) and three SGPs.
 std::string fiveSources() {
   return sysList(source("cam1=11") + source("Cam2=22", "DirectShow") + source("cam3=0") +
-                     group("grp", "cam1:cam3") + source("cam4=99999999") +
-                     source(kName64 + "=5"),
+                     group("grp", "cam1:cam3") + source("cam4=99999999") + source(kName64 + "=5"),
                  sgp("sgpA") + sgp("sgpB", "DirectShow") + sgp(std::string(64, 'S')), "",
                  "<Name>Sys</Name><TineContext>MYCONTEXT</TineContext>");
 }
@@ -81,8 +80,8 @@ TEST_F(NamesExportTest, NullArraysReportTheNumberAvailable) {
 TEST_F(NamesExportTest, FewerSlotsThanSourcesAreFilledAndNoMore) {
   auto slots = guarded(3, 64);
   unsigned count = 3;
-  ASSERT_EQ(qvGetAllImageSourceNames(m_path.c_str(), reinterpret_cast<char*>(slots.data()),
-                                     nullptr, &count),
+  ASSERT_EQ(qvGetAllImageSourceNames(m_path.c_str(), reinterpret_cast<char*>(slots.data()), nullptr,
+                                     &count),
             1);
   EXPECT_EQ(count, 3u);
   EXPECT_EQ(slotText(slots, 0), "cam1");
@@ -94,8 +93,8 @@ TEST_F(NamesExportTest, FewerSlotsThanSourcesAreFilledAndNoMore) {
 TEST_F(NamesExportTest, SixtyFourCharacterNamesFillTheirSlotWithoutTerminator) {
   auto slots = guarded(5, 64);
   unsigned count = 5;
-  ASSERT_EQ(qvGetAllImageSourceNames(m_path.c_str(), reinterpret_cast<char*>(slots.data()),
-                                     nullptr, &count),
+  ASSERT_EQ(qvGetAllImageSourceNames(m_path.c_str(), reinterpret_cast<char*>(slots.data()), nullptr,
+                                     &count),
             1);
   ASSERT_EQ(count, 5u);
   EXPECT_EQ(std::memcmp(slots.data() + 4 * 64, kName64.data(), 64), 0);
@@ -147,8 +146,8 @@ TEST_F(NamesExportTest, BothArraysGetNamesThenPairs) {
 TEST_F(NamesExportTest, ZeroCountWritesNothing) {
   auto slots = guarded(0, 64);
   unsigned count = 0;
-  EXPECT_EQ(qvGetAllImageSourceNames(m_path.c_str(), reinterpret_cast<char*>(slots.data()),
-                                     nullptr, &count),
+  EXPECT_EQ(qvGetAllImageSourceNames(m_path.c_str(), reinterpret_cast<char*>(slots.data()), nullptr,
+                                     &count),
             1);
   EXPECT_EQ(count, 0u);
   EXPECT_TRUE(guardsIntact(slots, 0));
@@ -199,9 +198,10 @@ TEST_F(NamesExportTest, LoadFailuresReturnMinusOneAndAreReportedOnStandardError)
       << logged;
 
   writeFile(invalid, sysList(source("a=1") + source("b=2") +
-                                 element("ImageSource", "<NameID>c=3</NameID>"
-                                                        "<SGPType>PCVision</SGPType>"
-                                                        "<SGPType>PCVision</SGPType>"),
+                                 element("ImageSource",
+                                         "<NameID>c=3</NameID>"
+                                         "<SGPType>PCVision</SGPType>"
+                                         "<SGPType>PCVision</SGPType>"),
                              sgp("s")));
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(qvGetAllImageSourceNames(invalid.c_str(), nullptr, nullptr, &count), -1);

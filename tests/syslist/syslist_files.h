@@ -43,11 +43,12 @@ inline std::string converter(const std::string& tag, const std::string& name,
 // A whole file; `components` goes after ImageSources and SGPs.
 inline std::string sysList(const std::string& imageSources, const std::string& sgps,
                            const std::string& components = "",
-                           const std::string& head = "<Name>TestSystem</Name>"
-                                                     "<TineContext>TESTCTX</TineContext>") {
+                           const std::string& head =
+                               "<Name>TestSystem</Name>"
+                               "<TineContext>TESTCTX</TineContext>") {
   return "<?xml version=\"1.0\" ?>\n<QVv3>" + head +
-         element("ComponentList", element("ImageSources", imageSources) +
-                                      element("SGPs", sgps) + components) +
+         element("ComponentList",
+                 element("ImageSources", imageSources) + element("SGPs", sgps) + components) +
          "</QVv3>\n";
 }
 

@@ -24,7 +24,8 @@ std::vector<std::string> sourcesOf(const CSysList& list, const char* sgpName) {
   std::vector<char> slots(count * 64 + 1);
   if (!list.getImageSourceNamesOfSGP(sgpName, slots.data(), count)) return {"<query failed>"};
   std::vector<std::string> names;
-  for (uint32_t i = 0; i < count; ++i) names.emplace_back(slots.data() + i * 64, strnlen(slots.data() + i * 64, 64));
+  for (uint32_t i = 0; i < count; ++i)
+    names.emplace_back(slots.data() + i * 64, strnlen(slots.data() + i * 64, 64));
   return names;
 }
 
@@ -124,7 +125,8 @@ TEST_F(SysListTest, CrossCheckFailuresHaveTheirCodesAndMessages) {
                element("oGS2CLs", converter("GS2CL", "g"))),
        -7, "[syslist] At least one (unique) ID"},
       {"Raw2Jpeg names a missing SGP",
-       sysList(source("a=1"), sgp("s"), element("oRaw2Jpegs", converter("Raw2Jpeg", "r", sgpRef("t")))),
+       sysList(source("a=1"), sgp("s"),
+               element("oRaw2Jpegs", converter("Raw2Jpeg", "r", sgpRef("t")))),
        -8, "[syslist] One of the Raw2Jpeg components reference nonexisting SGP Name."},
       {"GS2CL names a missing SGP",
        sysList(source("a=1"), sgp("s"), element("oGS2CLs", converter("GS2CL", "g", sgpRef("t")))),
@@ -133,9 +135,8 @@ TEST_F(SysListTest, CrossCheckFailuresHaveTheirCodesAndMessages) {
        -10, "[syslist] One of the SGP components reference nonexisting Image Source Name."},
       {"SGP names a missing group", sysList(source("a=1"), sgp("s", "PCVision", groupRef("g"))),
        -11, "[syslist] One of the SGP components reference nonexisting Image Source Group Name."},
-      {"SGP names a source as a group",
-       sysList(source("a=1"), sgp("s", "PCVision", groupRef("a"))), -11,
-       "[syslist] One of the SGP components reference nonexisting Image Source Group Name."},
+      {"SGP names a source as a group", sysList(source("a=1"), sgp("s", "PCVision", groupRef("a"))),
+       -11, "[syslist] One of the SGP components reference nonexisting Image Source Group Name."},
       {"group names a missing source",
        sysList(source("a=1") + group("g", "a:ghost"), sgp("s", "PCVision", groupRef("g"))), -12,
        "[syslist] Warning: Imagesourcegroup (\"g\") contains non-existant image source "
@@ -163,10 +164,10 @@ TEST_F(SysListTest, QuietLoadLogsNoOutcome) {
 }
 
 TEST_F(SysListTest, SGPWithoutReferencesServesAllSourcesOfItsType) {
-  ASSERT_TRUE(loadText(sysList(source("p1=1") + source("d1=2", "DirectShow") + source("p2=3") +
-                                   source("x=4", "pleora-ebus"),
-                               sgp("pc") + sgp("ds", "DirectShow") + sgp("jai", "JaiPulnixGigE") +
-                                   sgp("listed", "PCVision", sourceRef("X")))))
+  ASSERT_TRUE(loadText(sysList(
+      source("p1=1") + source("d1=2", "DirectShow") + source("p2=3") + source("x=4", "pleora-ebus"),
+      sgp("pc") + sgp("ds", "DirectShow") + sgp("jai", "JaiPulnixGigE") +
+          sgp("listed", "PCVision", sourceRef("X")))))
       << m_stderr;
   EXPECT_EQ(sourcesOf(m_list, "pc"), (Names{"p1", "p2"}));
   EXPECT_EQ(sourcesOf(m_list, "DS"), (Names{"d1"}));
@@ -177,10 +178,9 @@ TEST_F(SysListTest, SGPWithoutReferencesServesAllSourcesOfItsType) {
 }
 
 TEST_F(SysListTest, GroupsResolveIntoSGPsWithOneWarningPerDuplicate) {
-  ASSERT_TRUE(loadText(sysList(source("a=1") + source("b=2") + source("c=3") +
-                                   group("g1", "B:A") + group("g2", "::c::b:"),
-                               sgp("s", "DirectShow",
-                                   sourceRef("a") + groupRef("G1") + groupRef("g2")))))
+  ASSERT_TRUE(loadText(sysList(
+      source("a=1") + source("b=2") + source("c=3") + group("g1", "B:A") + group("g2", "::c::b:"),
+      sgp("s", "DirectShow", sourceRef("a") + groupRef("G1") + groupRef("g2")))))
       << m_stderr;
   // a listed directly; g1 adds b (A is a duplicate); g2 adds c (b again a duplicate).
   EXPECT_EQ(sourcesOf(m_list, "s"), (Names{"a", "b", "c"}));
@@ -201,8 +201,8 @@ TEST_F(SysListTest, NameListsOfExactly200CharactersLoad) {
                     n3 = nameOfLength(49, 'c'), n4 = nameOfLength(49, 'd');
   const std::string list = n1 + ":" + n2 + ":" + n3 + ":" + n4;
   ASSERT_EQ(list.size(), 200u);
-  const std::string sources = source(n1 + "=1") + source(n2 + "=2") + source(n3 + "=3") +
-                              source(n4 + "=4");
+  const std::string sources =
+      source(n1 + "=1") + source(n2 + "=2") + source(n3 + "=3") + source(n4 + "=4");
   ASSERT_TRUE(loadText(sysList(sources + group("g", list), sgp("s", "PCVision", groupRef("g")))))
       << m_stderr;
   EXPECT_EQ(sourcesOf(m_list, "s"), (Names{n1, n2, n3, n4}));
@@ -214,8 +214,7 @@ TEST_F(SysListTest, NameListsOfExactly200CharactersLoad) {
 
 TEST_F(SysListTest, ConvertersServeTheirSGPsOrAllWhenTheyNameNone) {
   ASSERT_TRUE(loadText(sysList(
-      source("a=1") + source("b=2", "DirectShow"),
-      sgp("s1") + sgp("s2", "DirectShow"),
+      source("a=1") + source("b=2", "DirectShow"), sgp("s1") + sgp("s2", "DirectShow"),
       element("oGS2CLs", converter("GS2CL", "gAll") + converter("GS2CL", "gOne", sgpRef("S2"))) +
           element("oRaw2Jpegs", converter("Raw2Jpeg", "r1", sgpRef("s1") + sgpRef("s2"))))))
       << m_stderr;
@@ -286,9 +285,12 @@ TEST(SysListThreads, SeparateListsLoadOnSeveralThreadsAtOnce) {
       sources += source(name + "=" + std::to_string(i));
       groups += group("g" + name, name + ":" + name + "x:" + name);
     }
-    for (int i = 0; i < 20; ++i) sources += source("t" + std::to_string(t) + "s" + std::to_string(i) + "x=9");
+    for (int i = 0; i < 20; ++i)
+      sources += source("t" + std::to_string(t) + "s" + std::to_string(i) + "x=9");
     paths.push_back(dir.file("list" + std::to_string(t) + ".xml"));
-    writeFile(paths.back(), sysList(sources + groups, sgp("sgp", "PCVision", groupRef("gt" + std::to_string(t) + "s3"))));
+    writeFile(paths.back(),
+              sysList(sources + groups,
+                      sgp("sgp", "PCVision", groupRef("gt" + std::to_string(t) + "s3"))));
   }
   std::vector<int> failures(kThreads, 0);
   std::vector<std::thread> threads;
@@ -328,8 +330,8 @@ TEST_F(SysListTest, SeveralHundredImageSourcesLoadWellUnderASecond) {
     sgps += sgp("sgp" + std::to_string(s), types[s % 4], refs);
   }
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(loadText(sysList(sources, sgps,
-                               element("oGS2CLs", converter("GS2CL", "gs", sgpRef("sgp1"))))))
+  ASSERT_TRUE(loadText(
+      sysList(sources, sgps, element("oGS2CLs", converter("GS2CL", "gs", sgpRef("sgp1"))))))
       << m_stderr;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -29,19 +29,18 @@ std::vector<Case> failingCases() {
   const std::string ok = source("ok=1");
   return {
       {"root missing", "<Other/>", -1, "Main Tag 'QVv3' missing."},
-      {"system name missing",
-       "<QVv3><TineContext>C</TineContext><ComponentList/></QVv3>", -2,
+      {"system name missing", "<QVv3><TineContext>C</TineContext><ComponentList/></QVv3>", -2,
        "Tag QVv3>/<Name> missing or malformed valid:String[len=1..64]."},
       {"system name empty", sysList(ok, kOneSgp, "", "<Name></Name><TineContext>C</TineContext>"),
        -2, "Tag QVv3>/<Name> missing"},
-      {"system name 65", sysList(ok, kOneSgp, "", element("Name", nameOfLength(65)) +
-                                                      "<TineContext>C</TineContext>"),
+      {"system name 65",
+       sysList(ok, kOneSgp, "", element("Name", nameOfLength(65)) + "<TineContext>C</TineContext>"),
        -2, "Tag QVv3>/<Name> missing"},
       {"context missing", sysList(ok, kOneSgp, "", "<Name>S</Name>"), -37,
        "Mandatory tag <QVv3>/<TineContext> missing or malformed (valid:String[len=1..32])."},
-      {"context 33", sysList(ok, kOneSgp, "", "<Name>S</Name>" +
-                                                  element("TineContext", nameOfLength(33))),
-       -37, "Mandatory tag <QVv3>/<TineContext>"},
+      {"context 33",
+       sysList(ok, kOneSgp, "", "<Name>S</Name>" + element("TineContext", nameOfLength(33))), -37,
+       "Mandatory tag <QVv3>/<TineContext>"},
       {"component list missing", "<QVv3>" + kHead + "</QVv3>", -3,
        "Tag <QVv3>/<Components> not found."},
       {"image sources missing", "<QVv3>" + kHead + "<ComponentList/></QVv3>", -4,
@@ -49,17 +48,21 @@ std::vector<Case> failingCases() {
       {"image source as text", withSources(ok + "ImageSource"), -5,
        "<ImageSources>/<ImageSource> #002: Illegal ImageSource node."},
       {"second NameID",
-       withSources(ok + element("ImageSource", "<NameID>a=1</NameID><NameID>b=2</NameID>"
-                                               "<SGPType>PCVision</SGPType>")),
+       withSources(ok + element("ImageSource",
+                                "<NameID>a=1</NameID><NameID>b=2</NameID>"
+                                "<SGPType>PCVision</SGPType>")),
        -6, "<ImageSources>/<ImageSource> #002 /NameID was found multiple times."},
       {"second SGPType in the third source",
        withSources(ok + source("b=2") +
-                   element("ImageSource", "<NameID>c=3</NameID><SGPType>PCVision</SGPType>"
-                                          "<SGPType>DirectShow</SGPType>")),
+                   element("ImageSource",
+                           "<NameID>c=3</NameID><SGPType>PCVision</SGPType>"
+                           "<SGPType>DirectShow</SGPType>")),
        -7, "<ImageSources>/<ImageSource> #003 /SGPType was found multiple times."},
-      {"NameID without text", withSources(element("ImageSource", "<NameID/><SGPType>PCVision</SGPType>")),
-       -8, "<ImageSources>/<ImageSource> #001 /NameID is malformed or invalid (valid:String[len=3..73], "
-           "e.g. \"10203040=FirstScreen\", INT[0,99999999]=String[1..64])."},
+      {"NameID without text",
+       withSources(element("ImageSource", "<NameID/><SGPType>PCVision</SGPType>")), -8,
+       "<ImageSources>/<ImageSource> #001 /NameID is malformed or invalid "
+       "(valid:String[len=3..73], "
+       "e.g. \"10203040=FirstScreen\", INT[0,99999999]=String[1..64])."},
       {"unknown SGPType", withSources(source("a=1", "Webcam")), -9,
        "<ImageSources>/<ImageSource> #001 /SGPType is malformed or invalid (valid: special "
        "strings[len<=32]), e.g. PCVision, ProsilicaGigE, ..."},
@@ -69,26 +72,29 @@ std::vector<Case> failingCases() {
        "<ImageSources>/<ImageSource> #001 /SGPType was not found."},
       {"group as text", withSources(ok + group("g1", "ok") + "oImageSourceGroup"), -12,
        "<ImageSources>/<oImageSourceGroup> #002: Illegal oImageSourceGroup node."},
-      {"group without name", withSources(ok + element("oImageSourceGroup",
-                                                      element("ImageSourceNames", "ok"))),
-       -13, "<ImageSources>/<oImageSourceGroup> #001 /<Name> is missing or invalid "
-            "(valid:String[len=1..64])."},
+      {"group without name",
+       withSources(ok + element("oImageSourceGroup", element("ImageSourceNames", "ok"))), -13,
+       "<ImageSources>/<oImageSourceGroup> #001 /<Name> is missing or invalid "
+       "(valid:String[len=1..64])."},
       {"group with two names",
-       withSources(ok + element("oImageSourceGroup", "<Name>a</Name><Name>b</Name>"
-                                                     "<ImageSourceNames>ok</ImageSourceNames>")),
+       withSources(ok + element("oImageSourceGroup",
+                                "<Name>a</Name><Name>b</Name>"
+                                "<ImageSourceNames>ok</ImageSourceNames>")),
        -13, "#001 /<Name> is missing or invalid"},
       {"group name 65", withSources(ok + group(nameOfLength(65), "ok")), -13,
        "#001 /<Name> is missing or invalid"},
-      {"name list 201", withSources(ok + group("g", nameOfLength(60) + ":" + nameOfLength(60) +
-                                                        ":" + nameOfLength(60) + ":" +
-                                                        nameOfLength(18))),
-       -14, "<ImageSources>/<oImageSourceGroup> #001 /<ImageSourceNames> is missing or invalid "
-            "(valid:String[len=1..200])."},
+      {"name list 201",
+       withSources(ok + group("g", nameOfLength(60) + ":" + nameOfLength(60) + ":" +
+                                       nameOfLength(60) + ":" + nameOfLength(18))),
+       -14,
+       "<ImageSources>/<oImageSourceGroup> #001 /<ImageSourceNames> is missing or invalid "
+       "(valid:String[len=1..200])."},
       {"name list empty", withSources(ok + group("g", "")), -14, "#001 /<ImageSourceNames> is"},
       {"listed name 65", withSources(ok + group("g", "ok:" + nameOfLength(65))), -15,
        "<ImageSources>/<oImageSourceGroup> #001 /<ImageSourceNames>/<ImageSourceName> One of "
        "the single names is invalid (valid:String[1..64], no ':', no '=')."},
-      {"listed name with =", withSources(ok + group("g", "ok:a=b")), -15, "#001 /<ImageSourceNames>"},
+      {"listed name with =", withSources(ok + group("g", "ok:a=b")), -15,
+       "#001 /<ImageSourceNames>"},
       {"group without list", withSources(ok + element("oImageSourceGroup", "<Name>g</Name>")), -16,
        "<ImageSources>/<oImageSourceGroup> #001 /<ImageSourceNames>/<ImageSourceName> must "
        "contain at least one image source name."},
@@ -135,14 +141,15 @@ std::vector<Case> failingCases() {
       {"Raw2Jpeg as text", sysList(ok, kOneSgp, element("oRaw2Jpegs", "Raw2Jpeg")), -32,
        "<oRaw2Jpegs>/<Raw2Jpeg> #001 Illegal Raw2Jpeg node"},
       {"Raw2Jpeg bad SGP name",
-       sysList(ok, kOneSgp, element("oRaw2Jpegs", converter("Raw2Jpeg", "r", sgpRef("x:y")))),
-       -33, "<oRaw2Jpegs>/<Raw2Jpeg> #001 one of the oSGPName subtags malformed "
-            "(valid:String[1..64], no ':', no '=')."},
+       sysList(ok, kOneSgp, element("oRaw2Jpegs", converter("Raw2Jpeg", "r", sgpRef("x:y")))), -33,
+       "<oRaw2Jpegs>/<Raw2Jpeg> #001 one of the oSGPName subtags malformed "
+       "(valid:String[1..64], no ':', no '=')."},
       {"Raw2Jpeg bad name",
        sysList(ok, kOneSgp, element("oRaw2Jpegs", converter("Raw2Jpeg", nameOfLength(65)))), -34,
        "<oRaw2Jpegs>/<Raw2Jpeg> #001 Name node malformed (valid:String[1..64], no ':', no '=')."},
-      {"Raw2Jpeg without name", sysList(ok, kOneSgp, element("oRaw2Jpegs", element("Raw2Jpeg", ""))),
-       -35, "<oRaw2Jpegs>/<Raw2Jpeg> #001 Name node not found."},
+      {"Raw2Jpeg without name",
+       sysList(ok, kOneSgp, element("oRaw2Jpegs", element("Raw2Jpeg", ""))), -35,
+       "<oRaw2Jpegs>/<Raw2Jpeg> #001 Name node not found."},
       {"Raw2Jpeg with two names",
        sysList(ok, kOneSgp, element("oRaw2Jpegs", converter("Raw2Jpeg", "r", "<Name>q</Name>"))),
        -36, "<oRaw2Jpegs>/<Raw2Jpeg> #001 Name node found multiple times."},
@@ -192,13 +199,13 @@ TEST_F(SysListTest, NameIdTextsAtAndBeyondTheirLimits) {
     std::string text;
     bool valid;
   } cases[] = {
-      {"a=0", true},                                  // shortest whole text
-      {nameOfLength(64) + "=99999999", true},         // 73 characters, largest number
+      {"a=0", true},                           // shortest whole text
+      {nameOfLength(64) + "=99999999", true},  // 73 characters, largest number
       {nameOfLength(64) + "=00000001", true},
-      {nameOfLength(65) + "=1", false},               // name too long
-      {nameOfLength(63) + "=1234567890", false},      // 74 characters
-      {"a=100000000", false},                         // number too large
-      {"a=99999999999999999999999", false},           // no overflow to a small number
+      {nameOfLength(65) + "=1", false},           // name too long
+      {nameOfLength(63) + "=1234567890", false},  // 74 characters
+      {"a=100000000", false},                     // number too large
+      {"a=99999999999999999999999", false},       // no overflow to a small number
       {"ab", false},
       {"cam1", false},
       {"=12", false},
@@ -206,13 +213,13 @@ TEST_F(SysListTest, NameIdTextsAtAndBeyondTheirLimits) {
       {"a:b=1", false},
       {"cam1=12x", false},
       {"cam1=-1", false},
-      {"10203040=FirstScreen", true},                 // number first, as message -8 shows
-      {"99999999=" + nameOfLength(64), true},         // number first at 73 characters
-      {"1=" + nameOfLength(65), false},               // number first, name too long
-      {"100000000=cam", false},                       // number first, number too large
+      {"10203040=FirstScreen", true},          // number first, as message -8 shows
+      {"99999999=" + nameOfLength(64), true},  // number first at 73 characters
+      {"1=" + nameOfLength(65), false},        // number first, name too long
+      {"100000000=cam", false},                // number first, number too large
       {"99999999999999999999999=cam", false},
       {"-1=cam", false},
-      {"1=a=b", false},                               // number first, name holding '='
+      {"1=a=b", false},  // number first, name holding '='
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -305,25 +312,20 @@ TEST_F(SysListTest, NameIdInBothOrdersNamesTheSameSourceTwice) {
 
 TEST_F(SysListTest, NameIdThatIsNeitherOrderIsRefused) {
   const std::string refused[] = {
-      "cam1",            // no '='
+      "cam1",  // no '='
       "1234",
-      "=12",             // empty name side
+      "=12",  // empty name side
       "=cam",
-      "cam1=",           // empty number side
+      "cam1=",  // empty number side
       "12=",
-      "cam=cam",         // no number on either side
-      "12a=34b",
-      "a1=b2",
-      "12 =cam",         // blanks are no digits
-      "cam= 12",
-      "+12=cam",
-      "1=a=b",           // the name would hold '='
-      "a=1=2",
-      "1=2=3",
-      "1=a:b",           // ':' nowhere
-      "a:b=1",
-      "0x10=cam",
-      "==1",
+      "cam=cam",  // no number on either side
+      "12a=34b", "a1=b2",
+      "12 =cam",  // blanks are no digits
+      "cam= 12", "+12=cam",
+      "1=a=b",  // the name would hold '='
+      "a=1=2",   "1=2=3",
+      "1=a:b",  // ':' nowhere
+      "a:b=1",   "0x10=cam", "==1",
   };
   for (const std::string& text : refused) {
     SCOPED_TRACE(text);
@@ -344,10 +346,10 @@ TEST_F(SysListTest, NameIdThatIsNeitherOrderIsRefused) {
 }
 
 TEST_F(SysListTest, TypeNamesIgnoreCaseAndLimitsAreInclusive) {
-  const std::string xml = sysList(
-      source("a=1", "PLEORA-EBUS") + source("b=2", "labviewtoqvv3") + group("g", "a"),
-      sgp(nameOfLength(64), "Pleora-eBus"), "",
-      element("Name", nameOfLength(64)) + element("TineContext", nameOfLength(32)));
+  const std::string xml =
+      sysList(source("a=1", "PLEORA-EBUS") + source("b=2", "labviewtoqvv3") + group("g", "a"),
+              sgp(nameOfLength(64), "Pleora-eBus"), "",
+              element("Name", nameOfLength(64)) + element("TineContext", nameOfLength(32)));
   std::string logged;
   EXPECT_EQ(validateText(xml, m_log, logged), 0) << logged;
   ASSERT_TRUE(loadText(xml)) << m_stderr;
@@ -361,10 +363,10 @@ TEST_F(SysListTest, TypeNamesIgnoreCaseAndLimitsAreInclusive) {
 }
 
 TEST_F(SysListTest, CommentsAndUnknownElementsAreIgnored) {
-  const std::string xml = sysList(
-      "<!--ImageSource-->" + source("a=1") + "<Remark>x</Remark>" +
-          element("ImageSource", "<NameID>b=2</NameID><Extra/><SGPType>PCVision</SGPType>"),
-      "<!--SGP-->" + sgp("s", "PCVision", "<Note>n</Note>"));
+  const std::string xml =
+      sysList("<!--ImageSource-->" + source("a=1") + "<Remark>x</Remark>" +
+                  element("ImageSource", "<NameID>b=2</NameID><Extra/><SGPType>PCVision</SGPType>"),
+              "<!--SGP-->" + sgp("s", "PCVision", "<Note>n</Note>"));
   std::string logged;
   EXPECT_EQ(validateText(xml, m_log, logged), 0) << logged;
   EXPECT_TRUE(loadText(xml)) << m_stderr;

@@ -33,9 +33,10 @@ TEST_F(AddressCheck, MissingLeadingSlashIsPrependedAndReported) {
 TEST_F(AddressCheck, ExtraPartsAreChoppedOff) {
   EXPECT_EQ(check("/ctx/srv/dev/extra/more"), 1);
   EXPECT_STREQ(buffer, "/ctx/srv/dev");
-  EXPECT_TRUE(log->contains("contains too many number of slashes. Not counting first character, "
-                            "there must be exactly two slashes. All characters starting from first "
-                            "illegal slash up to the end of the string have been chopped off."));
+  EXPECT_TRUE(
+      log->contains("contains too many number of slashes. Not counting first character, "
+                    "there must be exactly two slashes. All characters starting from first "
+                    "illegal slash up to the end of the string have been chopped off."));
   EXPECT_TRUE(log->contains("was corrected to \"/ctx/srv/dev\"."));
 }
 
@@ -89,7 +90,8 @@ TEST_F(AddressCheck, LengthLimits) {
   ASSERT_EQ(tooLong.size(), 133u);
   EXPECT_EQ(check(tooLong), -4);
   EXPECT_STREQ(buffer, "");
-  EXPECT_TRUE(log->contains("is too long (133 characters). But it must be less than 133 characters."));
+  EXPECT_TRUE(
+      log->contains("is too long (133 characters). But it must be less than 133 characters."));
 }
 
 TEST_F(AddressCheck, BracketsAreLookedForAfterTheChop) {

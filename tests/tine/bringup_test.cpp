@@ -57,15 +57,18 @@ TEST_F(BringUp, PipeOpenedAndClosed) {
         char name[32];
         tinesimLastPipeName(name, sizeof name);
         bool ok = tinesimCallCount("OpenIpcPipe") == 1 && std::string(name) == "qvpipe" &&
-                  log->contains("Warning: _internal_StartTineIfNotStartedAlready: TINE "
-                                "_SystemAssignBufferSpace() returned not successful: cc=43") &&
-                  log->contains("Info: _internal_StartTineIfNotStartedAlready: TINE "
-                                "OpenIpcPipe(\"qvpipe\") successful.");
+                  log->contains(
+                      "Warning: _internal_StartTineIfNotStartedAlready: TINE "
+                      "_SystemAssignBufferSpace() returned not successful: cc=43") &&
+                  log->contains(
+                      "Info: _internal_StartTineIfNotStartedAlready: TINE "
+                      "OpenIpcPipe(\"qvpipe\") successful.");
         tinesimSetPipeResults(0, 5);
         _internal_StopTineIfAlreadyStarted();
         ok = ok && tinesimCallCount("CloseIpcPipe") == 1 &&
-             log->contains("Warning: _internal_StopTineIfAlreadyStarted: TINE "
-                           "CloseIpcPipe(\"qvpipe\") returned not successful: cc=5");
+             log->contains(
+                 "Warning: _internal_StopTineIfAlreadyStarted: TINE "
+                 "CloseIpcPipe(\"qvpipe\") returned not successful: cc=5");
         // Still open: the next shutdown after a new bring-up tries again.
         _internal_StartTineIfNotStartedAlready();
         tinesimSetPipeResults(0, 0);
@@ -83,8 +86,9 @@ TEST_F(BringUp, PipeThatFailsToOpenIsNotClosed) {
         setenv("KELTA_CLIENTLIB_TINE_PIPE", "qvpipe", 1);
         tinesimSetPipeResults(6, 0);
         _internal_StartTineIfNotStartedAlready();
-        bool ok = log->contains("Warning: _internal_StartTineIfNotStartedAlready: TINE "
-                                "OpenIpcPipe(\"qvpipe\") returned not successful: cc=6");
+        bool ok = log->contains(
+            "Warning: _internal_StartTineIfNotStartedAlready: TINE "
+            "OpenIpcPipe(\"qvpipe\") returned not successful: cc=6");
         _internal_StopTineIfAlreadyStarted();
         ok = ok && tinesimCallCount("CloseIpcPipe") == 0 &&
              tinesimCallCount("SystemKillCycleTimer") == 1;

@@ -1,13 +1,13 @@
 #include <atomic>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 #include <vector>
 
+#include "platform/tine_api.h"
 #include "quivox3/quivox3.h"
 #include "tine/grab_multi.h"
-#include "platform/tine_api.h"
 #include "tine_fixture.h"
 
 namespace {
@@ -61,8 +61,9 @@ TEST_F(GrabFrames, CollectsFramesOnTheCycleThread) {
   EXPECT_EQ(interval, kFastRate);
   EXPECT_EQ(mode, CM_TIMER);
   EXPECT_EQ(access, CA_READ);
-  EXPECT_TRUE(log->contains("Warning: qvGrabFrames(Ex, Ex2): Parameter aTineTimeoutMilliseconds "
-                            "exceeds recommended interval range (300-4000)."));
+  EXPECT_TRUE(
+      log->contains("Warning: qvGrabFrames(Ex, Ex2): Parameter aTineTimeoutMilliseconds "
+                    "exceeds recommended interval range (300-4000)."));
 }
 
 TEST_F(GrabFrames, RepeatsAreDropped) {
@@ -150,8 +151,9 @@ TEST_F(GrabFrames, OnlyOneInterrupts) {
 TEST_F(GrabFrames, NonEmptyBunchIsFreedFirst) {
   ASSERT_EQ(qvCreateBunchStructure(&bunch, 4, 128), 1);
   EXPECT_EQ(grab(1), 1);
-  EXPECT_TRUE(log->contains("qvGrabFramesEx2: Warning: aImages->numFrames=4, but must be zero on "
-                            "input, qvFreeBuch() will be performed."));
+  EXPECT_TRUE(
+      log->contains("qvGrabFramesEx2: Warning: aImages->numFrames=4, but must be zero on "
+                    "input, qvFreeBuch() will be performed."));
   expectExactlySized(1);
 }
 
@@ -190,7 +192,8 @@ TEST_F(GrabFrames, UnusableOverridesAreIgnored) {
     EXPECT_TRUE(log->contains(std::string("However, conversion of \"") + c.value +
                               "\" from string to int failed (E: " + std::to_string(c.code) +
                               "). No Tine access rate forcing will be performed."))
-        << c.value << "\n" << log->text();
+        << c.value << "\n"
+        << log->text();
   }
   setenv("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE", " -7", 1);
   qvFreeBunch(&bunch);
@@ -202,8 +205,9 @@ TEST_F(GrabFrames, UnusableOverridesAreIgnored) {
   setenv("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_MODE_FORCE", "SYNCNOTIFY", 1);
   qvFreeBunch(&bunch);
   EXPECT_EQ(grab(1), 1);
-  EXPECT_TRUE(log->contains("However, conversion of \"SYNCNOTIFY\" to integer Tine mode failed "
-                            "(E: -5). No Tine access mode forcing will be performed."));
+  EXPECT_TRUE(
+      log->contains("However, conversion of \"SYNCNOTIFY\" to integer Tine mode failed "
+                    "(E: -5). No Tine access mode forcing will be performed."));
 }
 
 TEST_F(GrabFrames, AttachFailure) {
@@ -255,14 +259,15 @@ TEST_F(GrabFrames, CallbackRefusals) {
       "_global_internal_bCallbackAllowed=false _global_internal_bCallbackRunning=false)"));
   int notAGrab = 0;
   _internal_grabFramesCallback(1, 0, &notAGrab);  // never dereferenced
-  EXPECT_TRUE(log->contains(
-      "qvGrabFrames(Ex,Ex2): Callback: _global_internal_bCallbackAllowed == false!! (aId=1, aCC=0"));
+  EXPECT_TRUE(
+      log->contains("qvGrabFrames(Ex,Ex2): Callback: _global_internal_bCallbackAllowed == false!! "
+                    "(aId=1, aCC=0"));
 }
 
 TEST_F(GrabFrames, ReducedForms) {
   int err = 0;
-  EXPECT_EQ(qvGrabFramesEx(&bunch, kSmall, "Frame", 2, kFastRate, CM_TIMER, &err, nullptr,
-                           nullptr, nullptr),
+  EXPECT_EQ(qvGrabFramesEx(&bunch, kSmall, "Frame", 2, kFastRate, CM_TIMER, &err, nullptr, nullptr,
+                           nullptr),
             2);
   EXPECT_EQ(err, 0);
   qvFreeBunch(&bunch);
@@ -294,8 +299,9 @@ TEST_F(GrabFrames, InactivityTimeoutKeepsTheFramesReceived) {
   EXPECT_EQ(grab(5), 2);
   EXPECT_EQ(error, -2);
   expectExactlySized(2);
-  EXPECT_TRUE(log->contains("qvGrabFrames(Ex,Ex2): Timeout occurred (5 seconds) (2 of 5 frames "
-                            "could be received up to then)."));
+  EXPECT_TRUE(
+      log->contains("qvGrabFrames(Ex,Ex2): Timeout occurred (5 seconds) (2 of 5 frames "
+                    "could be received up to then)."));
 }
 
 TEST_F(GrabFrames, LinkThatCannotBeClosedKeepsItsBuffers) {
@@ -332,13 +338,15 @@ TEST(GrabFramesTrace, AtLogLevelTwo) {
         QVBUNCHOFIMAGES bunch;
         qvInitializeBunchStructure(&bunch);
         int result = qvGrabFrames(&bunch, kSmall, "Frame", 2, kFastRate, CM_TIMER);
-        bool ok = result == 1 && capture.count("qvGrabFrames() called.") == 1 &&
-                  capture.count("qvGrabFramesEx() called.") == 1 &&
-                  capture.contains("qvGrabFramesEx2(QVBUNCHOFIMAGES *aImages, DTYPE *aImagesDOut") &&
-                  capture.contains(", \"/TEST/VIDEO/SMALL\", \"Frame\", 2, 5, 3h, ") &&
-                  capture.contains("...qvGrabFramesEx2; return value: 2 (numRequested=2 "
-                                   "inNumFrames=2) d.shutdownReason=1 iErrorCode=0, "
-                                   "iTineErrorCode=0");
+        bool ok =
+            result == 1 && capture.count("qvGrabFrames() called.") == 1 &&
+            capture.count("qvGrabFramesEx() called.") == 1 &&
+            capture.contains("qvGrabFramesEx2(QVBUNCHOFIMAGES *aImages, DTYPE *aImagesDOut") &&
+            capture.contains(", \"/TEST/VIDEO/SMALL\", \"Frame\", 2, 5, 3h, ") &&
+            capture.contains(
+                "...qvGrabFramesEx2; return value: 2 (numRequested=2 "
+                "inNumFrames=2) d.shutdownReason=1 iErrorCode=0, "
+                "iTineErrorCode=0");
         qvFreeBunch(&bunch);
         if (!ok) std::fprintf(stderr, "%s", capture.text().c_str());
         std::_Exit(ok ? 0 : 1);

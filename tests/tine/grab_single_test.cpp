@@ -2,8 +2,8 @@
 #include <cstring>
 #include <memory>
 
-#include "quivox3/quivox3.h"
 #include "platform/tine_api.h"
+#include "quivox3/quivox3.h"
 #include "tine_fixture.h"
 
 namespace {
@@ -124,8 +124,9 @@ TEST_F(GrabFrame, InvalidImageIsReported) {
   int code = -9;
   EXPECT_EQ(qvGrabFrame(image.get(), nullptr, kCam1, "Frame", 1000, CA_READ, &code), -2);
   EXPECT_EQ(code, 0);
-  EXPECT_TRUE(log->contains("qvGrabFrame() Warning: _internal_qvCheckImageValidity(image) returned "
-                            "false!"));
+  EXPECT_TRUE(
+      log->contains("qvGrabFrame() Warning: _internal_qvCheckImageValidity(image) returned "
+                    "false!"));
   EXPECT_TRUE(log->contains("CDIMAGE::checkValidity error:"));
 }
 
@@ -170,10 +171,10 @@ TEST(GrabFrameTrace, AtLogLevelTwo) {
         LogCapture capture;
         ImagePtr image{qvInitializeImageEx(640 * 480 * 2)};
         int result = qvGrabFrame(image.get(), nullptr, kCam1, "Frame", 1000, 1, nullptr);
-        bool ok = result == 1 &&
-                  capture.count("qvGrabFrame(DIMAGE *apInOutImage, DTYPE *apDOut, const char") ==
-                      1 &&
-                  capture.contains(", \"/SIM/VIDEO/CAM1\", \"Frame\", 1000, 1, 0h);");
+        bool ok =
+            result == 1 &&
+            capture.count("qvGrabFrame(DIMAGE *apInOutImage, DTYPE *apDOut, const char") == 1 &&
+            capture.contains(", \"/SIM/VIDEO/CAM1\", \"Frame\", 1000, 1, 0h);");
         if (!ok) std::fprintf(stderr, "%s", capture.text().c_str());
         std::_Exit(ok ? 0 : 1);
       },

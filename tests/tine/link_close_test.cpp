@@ -1,8 +1,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "runtime/logging.h"
 #include "platform/tine_api.h"
+#include "runtime/logging.h"
 #include "tine/link_close.h"
 #include "tine_fixture.h"
 
@@ -18,8 +18,8 @@ class LinkClose : public TineTest {
     dout.dFormat = CF_IMAGE;
     dout.dArrayLength = image.frameBufferSize;
     dout.data.vptr = &image;
-    return AttachLinkEx2(kCam1, "Frame", &dout, nullptr, 1, 1000, [](int, int, void*) {}, 3, 1,
-                         nullptr);
+    return AttachLinkEx2(
+        kCam1, "Frame", &dout, nullptr, 1, 1000, [](int, int, void*) {}, 3, 1, nullptr);
   }
   std::vector<uint8_t> pixels;
   DIMAGE image{};

@@ -2,9 +2,9 @@
 #include <cstring>
 #include <string>
 
+#include "platform/tine_api.h"
 #include "quivox3/quivox3.h"
 #include "tine/modes.h"
-#include "platform/tine_api.h"
 #include "tine_fixture.h"
 
 namespace {

@@ -63,9 +63,9 @@ TEST_F(PropertyInfo, LocalKnowledgeNeedsNoQuery) {
 
 TEST_F(PropertyInfo, UnknownDevice) {
   int format = 0, size = 9;
-  EXPECT_NE(_internal_tineReadPropertyCharacteristics("/NO/SUCH/DEV", "Frame", &format, &size,
-                                                      nullptr),
-            0);
+  EXPECT_NE(
+      _internal_tineReadPropertyCharacteristics("/NO/SUCH/DEV", "Frame", &format, &size, nullptr),
+      0);
   EXPECT_EQ(size, 0);
 }
 
@@ -114,8 +114,9 @@ TEST_F(FrameSize, ImplausibleSizesFallBack) {
 TEST_F(FrameSize, OtherFormatFallsBack) {
   tinesimOverridePropsSizeFormat(kCam1, "Frame", 1000, 519);
   EXPECT_EQ(qvEstimateMaxFrameSizeBytes(kCam1, "Frame"), MAX_TRANSPORT_SIZE);
-  EXPECT_TRUE(log->contains("iTineFormat=519,iTineSize=1000,NULL) iTineFormat is not CF_IMAGE "
-                            "(#567). As fallback"));
+  EXPECT_TRUE(
+      log->contains("iTineFormat=519,iTineSize=1000,NULL) iTineFormat is not CF_IMAGE "
+                    "(#567). As fallback"));
 }
 
 TEST_F(FrameSize, BadAddressesAndNames) {

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "quivox3/quivox3.h"
 #include "platform/tine_api.h"
+#include "quivox3/quivox3.h"
 #include "tine_fixture.h"
 
 namespace {
@@ -46,7 +46,8 @@ TEST_F(StandIn, DefaultServerNeedsNoSetUp) {
   EXPECT_EQ(qvCheckImageValidity(&r.image, nullptr, 0), 1);
   uint16_t largest = 0;
   for (size_t i = 0; i < r.pixels.size(); i += 2)
-    largest = std::max<uint16_t>(largest, static_cast<uint16_t>(r.pixels[i] | r.pixels[i + 1] << 8));
+    largest =
+        std::max<uint16_t>(largest, static_cast<uint16_t>(r.pixels[i] | r.pixels[i + 1] << 8));
   EXPECT_EQ(largest, 4095);  // 12 effective bits
   EXPECT_EQ(r.read(kCam1), 0);
   EXPECT_EQ(r.image.frameHeader.frameNumber, 2u);

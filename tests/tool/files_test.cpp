@@ -46,11 +46,14 @@ TEST_F(Tool, InfoShowsTheHeaderFacts) {
   const std::string port = lineStartingWith(text.out, "camera port:");
   EXPECT_TRUE(contains(port, kPortName) && contains(port, "42")) << text.out;
   const std::string first = lineStartingWith(text.out, "first frame:");
-  EXPECT_TRUE(contains(first, "101") && contains(first, "5001") && contains(first, "22:13:20")) << text.out;
+  EXPECT_TRUE(contains(first, "101") && contains(first, "5001") && contains(first, "22:13:20"))
+      << text.out;
   const std::string last = lineStartingWith(text.out, "last frame:");
-  EXPECT_TRUE(contains(last, "104") && contains(last, "5004") && contains(last, "22:13:23")) << text.out;
+  EXPECT_TRUE(contains(last, "104") && contains(last, "5004") && contains(last, "22:13:23"))
+      << text.out;
   const std::string scales = lineStartingWith(text.out, "scales:");
-  EXPECT_TRUE(contains(scales, "10") && scales.size() >= 8 && scales.substr(scales.size() - 8) == "mm/pixel")
+  EXPECT_TRUE(contains(scales, "10") && scales.size() >= 8 &&
+              scales.substr(scales.size() - 8) == "mm/pixel")
       << text.out;
 
   Result json = runTool({"info", file, "--json"});
@@ -58,18 +61,20 @@ TEST_F(Tool, InfoShowsTheHeaderFacts) {
   nlohmann::json j;
   ASSERT_NO_THROW(j = nlohmann::json::parse(json.out)) << json.out;
   ASSERT_TRUE(j.is_object()) << json.out;
-  for (const char* key : {"file", "format", "frames", "width", "height", "pixel_format", "bytes_per_pixel",
-                          "effective_bits", "flags", "camera_port_name", "camera_port_id",
-                          "first_frame_number", "last_frame_number", "first_event_number",
-                          "last_event_number", "first_timestamp", "last_timestamp", "sequence",
-                          "complete_sequence"})
+  for (const char* key :
+       {"file", "format", "frames", "width", "height", "pixel_format", "bytes_per_pixel",
+        "effective_bits", "flags", "camera_port_name", "camera_port_id", "first_frame_number",
+        "last_frame_number", "first_event_number", "last_event_number", "first_timestamp",
+        "last_timestamp", "sequence", "complete_sequence"})
     EXPECT_TRUE(j.contains(key)) << key << " missing in " << json.out;
   EXPECT_EQ(j["file"], file);
   EXPECT_EQ(j["format"], "IMC2/BKC2");
   EXPECT_EQ(j["frames"], 4);
   EXPECT_EQ(j["width"], 64);
   EXPECT_EQ(j["height"], 48);
-  EXPECT_TRUE(j["pixel_format"].is_string() && contains(j["pixel_format"].get<std::string>(), "GRAY")) << json.out;
+  EXPECT_TRUE(j["pixel_format"].is_string() &&
+              contains(j["pixel_format"].get<std::string>(), "GRAY"))
+      << json.out;
   EXPECT_EQ(j["bytes_per_pixel"], 1);
   EXPECT_EQ(j["effective_bits"], 8);
   EXPECT_EQ(j["camera_port_name"], kPortName);
@@ -144,10 +149,11 @@ TEST_F(Tool, LoadFailuresAreOnePlainLine) {
   };
   const Snapshot before = snapshot(dir.path());
   for (const Case& c : cases) {
-    for (const auto& args : std::vector<std::vector<std::string>>{{"info", c.file},
-                                                                  {"info", c.file, "--json"},
-                                                                  {"check", c.file},
-                                                                  {"convert", c.file, dir.file("out.imc2")}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"info", c.file},
+                                               {"info", c.file, "--json"},
+                                               {"check", c.file},
+                                               {"convert", c.file, dir.file("out.imc2")}}) {
       Result r = runTool(args);
       EXPECT_EQ(r.exitCode, 1) << joined(args) << r.describe();
       EXPECT_EQ(lineCount(r.err), 1) << joined(args) << r.describe();
@@ -204,8 +210,10 @@ TEST_F(Tool, ConvertWritesTheFormatTheNameOrOptionSelects) {
     ASSERT_EQ(r.exitCode, 0) << joined(args) << r.describe();
     expected.push_back(c.name);
     Result info = runTool({"info", out + "/" + c.name});
-    EXPECT_TRUE(contains(info.out, "format:          " + c.format + "\n")) << joined(args) << info.describe();
-    EXPECT_TRUE(contains(info.out, "frames:          " + std::to_string(c.frames) + "\n")) << info.describe();
+    EXPECT_TRUE(contains(info.out, "format:          " + c.format + "\n"))
+        << joined(args) << info.describe();
+    EXPECT_TRUE(contains(info.out, "frames:          " + std::to_string(c.frames) + "\n"))
+        << info.describe();
     if (c.legacy) {
       const std::string warning = lineStartingWith(r.err, "qvtool: warning: ");
       EXPECT_TRUE(contains(warning, "time stamps")) << joined(args) << r.describe();
@@ -273,7 +281,8 @@ TEST_F(Tool, ConvertRefusesAndLeavesTheFolderAsItWas) {
     args.insert(args.end(), c.args.begin(), c.args.end());
     Result r = runTool(args, nullptr, {}, f);
     EXPECT_EQ(r.exitCode, c.exitCode) << joined(args) << r.describe();
-    for (const auto& part : c.says) EXPECT_TRUE(contains(r.err, part)) << joined(args) << r.describe();
+    for (const auto& part : c.says)
+      EXPECT_TRUE(contains(r.err, part)) << joined(args) << r.describe();
     if (c.exitCode == 1) {
       EXPECT_EQ(r.err.compare(0, 8, "qvtool: "), 0) << joined(args) << r.describe();
       EXPECT_EQ(failureLines(r.err), 1) << joined(args) << r.describe();

@@ -58,7 +58,8 @@ bool writeSequence(const std::string& path, int frames, int width, int height) {
 int framesIn(const std::string& path) {
   QVBUNCHOFIMAGES bunch;
   qvInitializeBunchStructure(&bunch);
-  const int frames = qvLoadImagesFromFile(path.c_str(), &bunch) == 0 ? static_cast<int>(bunch.numFrames) : -1;
+  const int frames =
+      qvLoadImagesFromFile(path.c_str(), &bunch) == 0 ? static_cast<int>(bunch.numFrames) : -1;
   qvFreeBunch(&bunch);
   return frames;
 }
@@ -67,14 +68,16 @@ std::vector<std::string> entries(const std::string& dir) {
   std::vector<std::string> names;
   if (DIR* d = ::opendir(dir.c_str())) {
     while (const dirent* e = ::readdir(d))
-      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+        names.push_back(e->d_name);
     ::closedir(d);
   }
   std::sort(names.begin(), names.end());
   return names;
 }
 
-static void scan(const std::string& root, const std::string& relative, bool withContent, Snapshot& out) {
+static void scan(const std::string& root, const std::string& relative, bool withContent,
+                 Snapshot& out) {
   for (const auto& name : entries(relative.empty() ? root : root + "/" + relative)) {
     const std::string rel = relative.empty() ? name : relative + "/" + name;
     const std::string full = root + "/" + rel;
@@ -105,8 +108,10 @@ std::string changes(const Snapshot& before, const Snapshot& after) {
   std::string text;
   for (const auto& [name, kind] : after) {
     auto old = before.find(name);
-    if (old == before.end()) text += "new: " + name + "\n";
-    else if (old->second != kind) text += "changed: " + name + "\n";
+    if (old == before.end())
+      text += "new: " + name + "\n";
+    else if (old->second != kind)
+      text += "changed: " + name + "\n";
   }
   for (const auto& [name, kind] : before)
     if (after.count(name) == 0) text += "gone: " + name + "\n";
@@ -129,7 +134,9 @@ bool running(int pid) {
   return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 std::string joined(const std::vector<std::string>& args) {
   std::string text;

@@ -56,7 +56,8 @@ class Tool : public testing::Test {
  protected:
   // Grabs frames from the simulated camera at 20 ms per frame.
   void grab(const std::string& file, int frames = 3, const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args = {"grab", "-n", std::to_string(frames), "-o", file, "--rate", "20"};
+    std::vector<std::string> args = {"grab",   "-n", std::to_string(frames), "-o", file,
+                                     "--rate", "20"};
     args.insert(args.end(), extra.begin(), extra.end());
     Result r = runTool(args);
     ASSERT_EQ(r.exitCode, 0) << r.describe();

@@ -45,7 +45,9 @@ TEST_F(Tool, GrabChecksTheOutputBeforeAcquiring) {
       {{"-n", "20"}, existing, 1, "already exists"},
       {{"-n", "20"}, dir.file("x.tif"), 2, ".imc2"},
       {{"-n", "20"}, dir.file("x"), 2, ".bkg"},
-      {{"-n", "100000", "--sim-size", "16384x16384", "--sim-format", "gray16"}, dir.file("huge.imc2"), 1,
+      {{"-n", "100000", "--sim-size", "16384x16384", "--sim-format", "gray16"},
+       dir.file("huge.imc2"),
+       1,
        "available"},
   };
   const Snapshot before = snapshot(dir.path());
@@ -89,15 +91,18 @@ TEST_F(Tool, GrabsTheSimulatedCameraFormats) {
     Result r = runTool(args);
     ASSERT_EQ(r.exitCode, 0) << joined(args) << r.describe();
     EXPECT_FALSE(contains(r.err, "recommended")) << "library messages without -v" << r.describe();
-    EXPECT_EQ(contains(r.err, "JPEG frames are stored decoded"), contains(joined(args), "jpeg")) << r.describe();
+    EXPECT_EQ(contains(r.err, "JPEG frames are stored decoded"), contains(joined(args), "jpeg"))
+        << r.describe();
     if (n == 1) {
       EXPECT_GT(r.seconds, 0.25) << "two frames at the default 300 ms per frame";
     }
     Result info = runTool({"info", file});
     ASSERT_EQ(info.exitCode, 0) << joined(args) << info.describe();
     EXPECT_TRUE(contains(info.out, "frames:          2\n")) << info.out;
-    EXPECT_TRUE(contains(info.out, std::to_string(c.width) + " x " + std::to_string(c.height))) << info.out;
-    EXPECT_TRUE(contains(lineStartingWith(info.out, "pixel format:"), c.pixelFormat)) << joined(args) << info.out;
+    EXPECT_TRUE(contains(info.out, std::to_string(c.width) + " x " + std::to_string(c.height)))
+        << info.out;
+    EXPECT_TRUE(contains(lineStartingWith(info.out, "pixel format:"), c.pixelFormat))
+        << joined(args) << info.out;
     Result json = runTool({"info", file, "--json"});
     nlohmann::json j;
     ASSERT_NO_THROW(j = nlohmann::json::parse(json.out)) << json.describe();
@@ -123,13 +128,16 @@ TEST_F(Tool, GrabsTheSimulatedCameraFormats) {
 TEST_F(Tool, InterruptedGrabSavesTheFramesReceived) {
   for (int signal : {SIGINT, SIGTERM}) {
     const std::string file = dir.file("interrupted" + std::to_string(signal) + ".imc2");
-    Result r = runTool({"grab", "-n", "1000", "--rate", "20", "--sim-size", "320x240", "-o", file}, [&](pid_t pid) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-      ::kill(pid, signal);
-    });
+    Result r = runTool({"grab", "-n", "1000", "--rate", "20", "--sim-size", "320x240", "-o", file},
+                       [&](pid_t pid) {
+                         std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+                         ::kill(pid, signal);
+                       });
     EXPECT_EQ(r.exitCode, 130) << "signal " << signal << r.describe();
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(r.err, m, std::regex("interrupted after ([0-9]+) of 1000 frames; saved ([0-9]+) frames to (.*)")))
+    ASSERT_TRUE(std::regex_search(
+        r.err, m,
+        std::regex("interrupted after ([0-9]+) of 1000 frames; saved ([0-9]+) frames to (.*)")))
         << r.describe();
     EXPECT_EQ(m[1].str(), m[2].str());
     EXPECT_EQ(m[3].str(), file);
@@ -147,24 +155,26 @@ TEST_F(Tool, SecondInterruptAbandonsTheSave) {
   const auto start = Clock::now();
   double secondSignalAt = -1.0;
   bool firstSent = false;
-  Result r = runTool({"grab", "-n", "200", "--rate", "20", "--sim-size", "1024x1024", "-o", file}, [&](pid_t pid) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    const Snapshot before = snapshot(dir.path(), false);
-    if (::kill(pid, SIGINT) != 0) return;
-    firstSent = true;
-    // The save shows as a new entry (a working folder, or a file in it).
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < deadline && running(pid)) {
-      if (snapshot(dir.path(), false) != before) {
-        ::kill(pid, SIGINT);
-        secondSignalAt = secondsSince(start);
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  });
+  Result r = runTool({"grab", "-n", "200", "--rate", "20", "--sim-size", "1024x1024", "-o", file},
+                     [&](pid_t pid) {
+                       std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                       const Snapshot before = snapshot(dir.path(), false);
+                       if (::kill(pid, SIGINT) != 0) return;
+                       firstSent = true;
+                       // The save shows as a new entry (a working folder, or a file in it).
+                       const auto deadline = Clock::now() + std::chrono::seconds(10);
+                       while (Clock::now() < deadline && running(pid)) {
+                         if (snapshot(dir.path(), false) != before) {
+                           ::kill(pid, SIGINT);
+                           secondSignalAt = secondsSince(start);
+                           return;
+                         }
+                         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                       }
+                     });
   ASSERT_TRUE(firstSent) << r.describe();
-  if (secondSignalAt < 0.0) GTEST_SKIP() << "the save left no trace to time the second interrupt by";
+  if (secondSignalAt < 0.0)
+    GTEST_SKIP() << "the save left no trace to time the second interrupt by";
   if (fileExists(file) && r.seconds - secondSignalAt < 0.3)
     GTEST_SKIP() << "the save finished as the second interrupt arrived";
   EXPECT_EQ(r.exitCode, 130) << r.describe();
@@ -189,15 +199,17 @@ TEST_F(Tool, LeavesNothingInTheTemporaryFolder) {
   // --log, before or after the command, appends the library log to the file.
   const std::string log = dir.file("library.log");
   writeFile(log, "earlier line\n");
-  Result before = runTool({"--log", log, "grab", "-n", "2", "--rate", "20", "-o", dir.file("a.imc2")}, nullptr,
-                          environment);
+  Result before =
+      runTool({"--log", log, "grab", "-n", "2", "--rate", "20", "-o", dir.file("a.imc2")}, nullptr,
+              environment);
   EXPECT_EQ(before.exitCode, 0) << before.describe();
   const std::string text = readFile(log);
   EXPECT_EQ(text.compare(0, 13, "earlier line\n"), 0) << text;
   EXPECT_TRUE(contains(text, "recommended")) << text;
   const std::string log2 = dir.file("second.log");
-  Result after = runTool({"grab", "-n", "2", "--rate", "20", "-o", dir.file("b.imc2"), "--log", log2}, nullptr,
-                         environment);
+  Result after =
+      runTool({"grab", "-n", "2", "--rate", "20", "-o", dir.file("b.imc2"), "--log", log2}, nullptr,
+              environment);
   EXPECT_EQ(after.exitCode, 0) << after.describe();
   EXPECT_TRUE(contains(readFile(log2), "recommended")) << readFile(log2);
   EXPECT_EQ(entries(tmp.path()), std::vector<std::string>{});

@@ -40,8 +40,9 @@ std::vector<std::string> childEnvironment(const Environment& changes) {
 }  // namespace
 
 std::string Result::describe() const {
-  return "exit " + std::to_string(exitCode) + (signal ? " (signal " + std::to_string(signal) + ")" : "") +
-         "\n--- stdout:\n" + out + "--- stderr:\n" + err;
+  return "exit " + std::to_string(exitCode) +
+         (signal ? " (signal " + std::to_string(signal) + ")" : "") + "\n--- stdout:\n" + out +
+         "--- stderr:\n" + err;
 }
 
 Result runTool(const std::vector<std::string>& arguments,
@@ -63,7 +64,8 @@ Result runTool(const std::vector<std::string>& arguments,
     const int in = ::open("/dev/null", O_RDONLY);
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
+    if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+        ::dup2(err, 2) < 0)
       ::_exit(126);
     if (!workingDirectory.empty() && ::chdir(workingDirectory.c_str()) != 0) ::_exit(126);
     // A test runner may ignore or block signals; the tool starts with defaults.

@@ -12,7 +12,7 @@ struct Result {
   int signal = 0;     // the signal that ended the tool, 0 when it exited itself
   std::string out;
   std::string err;
-  double seconds = 0.0;  // from start to end of the process
+  double seconds = 0.0;          // from start to end of the process
   std::string describe() const;  // exit code and both outputs, for failure messages
 };
 

@@ -67,7 +67,8 @@ TEST_F(Tool, EveryCommandHasHelpWithExamples) {
     Result top = runTool({option});
     EXPECT_EQ(top.exitCode, 0) << top.describe();
     EXPECT_TRUE(contains(lower(top.out), "usage")) << top.describe();
-    for (const char* command : kCommands) EXPECT_TRUE(contains(top.out, command)) << command << top.describe();
+    for (const char* command : kCommands)
+      EXPECT_TRUE(contains(top.out, command)) << command << top.describe();
   }
 }
 
@@ -77,8 +78,10 @@ TEST_F(Tool, GlobalOptionsAnywhereAndEndOfOptions) {
   EXPECT_TRUE(contains(version.out, "QVv3 shared client library")) << version.describe();
 
   const std::string src = sequence("src.imc2", 2);
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"-v", "check", src}, {"check", src, "-v"}, {"--verbose", "check", src}, {"check", "--verbose", src}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"-v", "check", src},
+                                                                {"check", src, "-v"},
+                                                                {"--verbose", "check", src},
+                                                                {"check", "--verbose", src}}) {
     Result r = runTool(args);
     EXPECT_EQ(r.exitCode, 0) << joined(args) << r.describe();
     EXPECT_TRUE(contains(r.out, src + ": 2 frame(s), all valid")) << r.describe();
@@ -143,7 +146,8 @@ TEST_F(Tool, ExportWritesOneBmpPerFrame) {
   const std::string out = dir.file("bmp/deeper");
   Result r = runTool({"export", source, out});
   ASSERT_EQ(r.exitCode, 0) << r.describe();
-  EXPECT_EQ(entries(out), (std::vector<std::string>{"frame_001.bmp", "frame_002.bmp", "frame_003.bmp"}));
+  EXPECT_EQ(entries(out),
+            (std::vector<std::string>{"frame_001.bmp", "frame_002.bmp", "frame_003.bmp"}));
   for (const auto& name : entries(out)) {
     const std::string bmp = readFile(out + "/" + name);
     ASSERT_GT(bmp.size(), 1078u) << name;
@@ -196,8 +200,10 @@ TEST_F(Tool, NamesListsTheSystemList) {
   const std::string list = dir.file("system.xml");
   writeFile(list,
             "<QVv3><Name>Lab</Name><TineContext>LABCTX</TineContext><ComponentList>"
-            "<ImageSources><ImageSource><NameID>cam1=4711</NameID><SGPType>PCVision</SGPType></ImageSource>"
-            "<ImageSource><NameID>cam2=12</NameID><SGPType>PCVision</SGPType></ImageSource></ImageSources>"
+            "<ImageSources><ImageSource><NameID>cam1=4711</NameID><SGPType>PCVision</SGPType></"
+            "ImageSource>"
+            "<ImageSource><NameID>cam2=12</NameID><SGPType>PCVision</SGPType></ImageSource></"
+            "ImageSources>"
             "<SGPs><SGP><Name>server1</Name><Type>PCVision</Type></SGP></SGPs>"
             "</ComponentList></QVv3>");
   Result r = runTool({"names", list});

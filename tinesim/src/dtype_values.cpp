@@ -16,10 +16,17 @@ int convertValues(DTYPE* aData, T* aValues, int aNum) {
     return kCodeDimension;
   for (int i = 0; i < aNum; ++i) {
     switch (aData->dFormat) {
-      case CF_DOUBLE: aValues[i] = static_cast<T>(aData->data.dptr[i]); break;
-      case CF_FLOAT: aValues[i] = static_cast<T>(aData->data.fptr[i]); break;
-      case CF_INT32: aValues[i] = static_cast<T>(aData->data.lptr[i]); break;
-      default: return kCodeIllegalFormat;
+      case CF_DOUBLE:
+        aValues[i] = static_cast<T>(aData->data.dptr[i]);
+        break;
+      case CF_FLOAT:
+        aValues[i] = static_cast<T>(aData->data.fptr[i]);
+        break;
+      case CF_INT32:
+        aValues[i] = static_cast<T>(aData->data.lptr[i]);
+        break;
+      default:
+        return kCodeIllegalFormat;
     }
   }
   return 0;

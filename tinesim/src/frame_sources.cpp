@@ -20,10 +20,13 @@ bool isJpeg(int aiPixelFormat) {
 
 int channelsOf(int aiPixelFormat) {
   switch (aiPixelFormat) {
-    case TINESIM_GRAY16: return 2;
+    case TINESIM_GRAY16:
+      return 2;
     case TINESIM_RGB24:
-    case TINESIM_JPEG_RGB: return 3;
-    default: return 1;
+    case TINESIM_JPEG_RGB:
+      return 3;
+    default:
+      return 1;
   }
 }
 

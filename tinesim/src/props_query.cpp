@@ -37,8 +37,8 @@ TINESIM_API int getPropertyInfoFromListenerEx(const char* aDevName, const char* 
   return 0;
 }
 
-TINESIM_API int alsnExecLink(const char* aDevName, const char* aProperty, DTYPE* aDout,
-                             DTYPE* aDin, short, int aTimeoutMs) {
+TINESIM_API int alsnExecLink(const char* aDevName, const char* aProperty, DTYPE* aDout, DTYPE* aDin,
+                             short, int aTimeoutMs) {
   State& s = state();
   std::unique_lock<std::mutex> lock(s.mutex);
   countCall(s, "alsnExecLink");

@@ -143,8 +143,8 @@ std::vector<int> codeList(const int* apiCodes, int aiCount) {
 
 }  // namespace
 
-TINESIM_API int tinesimAddImageProperty(const char* asAddress, const char* asProperty,
-                                        int aiWidth, int aiHeight, int aiPixelFormat) {
+TINESIM_API int tinesimAddImageProperty(const char* asAddress, const char* asProperty, int aiWidth,
+                                        int aiHeight, int aiPixelFormat) {
   if (asAddress == nullptr || asProperty == nullptr || asProperty[0] == '\0' || aiWidth < 1 ||
       aiHeight < 1 || aiWidth > 16384 || aiHeight > 16384 || aiPixelFormat < TINESIM_GRAY8 ||
       aiPixelFormat > TINESIM_JPEG_RGB)
@@ -168,8 +168,7 @@ TINESIM_API int tinesimRemoveServer(const char* asAddress) {
   return s.servers.erase(lowerCase(asAddress)) == 1 ? 0 : -1;
 }
 
-TINESIM_API int tinesimSetEffectiveBits(const char* asAddress, const char* asProperty,
-                                        int aiBits) {
+TINESIM_API int tinesimSetEffectiveBits(const char* asAddress, const char* asProperty, int aiBits) {
   if (aiBits < 1 || aiBits > 16) return -1;
   return withProperty(asAddress, asProperty, [&](Property& p) {
     p.effectiveBits = aiBits;
@@ -178,8 +177,7 @@ TINESIM_API int tinesimSetEffectiveBits(const char* asAddress, const char* asPro
 }
 
 TINESIM_API int tinesimSetFrameNumbering(const char* asAddress, const char* asProperty,
-                                         uint32_t auiStart, int32_t aiStep,
-                                         uint32_t auiRepeats) {
+                                         uint32_t auiStart, int32_t aiStep, uint32_t auiRepeats) {
   return withProperty(asAddress, asProperty, [&](Property& p) {
     p.numberStart = auiStart;
     p.numberStep = aiStep;

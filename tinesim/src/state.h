@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "quivox3/quivox3.h"
 #include "platform/tine_api.h"
+#include "quivox3/quivox3.h"
 #include "tinesim/control.h"
 
 #define TINESIM_API extern "C" __attribute__((visibility("default")))

@@ -4,8 +4,8 @@
 
 using namespace tinesim;
 
-TINESIM_API int alsnExecLinkEx(const char* aDevName, const char* aProperty, DTYPE* aDout,
-                               DTYPE*, short aAccess, int aTimeoutMs, double* aDataTimeStamp) {
+TINESIM_API int alsnExecLinkEx(const char* aDevName, const char* aProperty, DTYPE* aDout, DTYPE*,
+                               short aAccess, int aTimeoutMs, double* aDataTimeStamp) {
   State& s = state();
   std::unique_lock<std::mutex> lock(s.mutex);
   countCall(s, "alsnExecLinkEx");
@@ -21,8 +21,8 @@ TINESIM_API int alsnExecLinkEx(const char* aDevName, const char* aProperty, DTYP
   }
   Property* p = findProperty(s, aDevName, aProperty);
   if (p == nullptr) return kCodeIllegalProperty;
-  int code = p->readScriptPos < p->readScript.size() ? p->readScript[p->readScriptPos++]
-                                                     : p->readThenCode;
+  int code =
+      p->readScriptPos < p->readScript.size() ? p->readScript[p->readScriptPos++] : p->readThenCode;
   if (code != 0) return code;
   code = deliverFrame(*server, *p, p->readsDelivered, aDout);
   if (code != 0) return code;

@@ -72,7 +72,8 @@ void writeFrameNumberBand(uint8_t* pixels, int w, int bytesPerPixel, bool wide, 
         row[2 * x] = static_cast<uint8_t>(v);
         row[2 * x + 1] = static_cast<uint8_t>(v >> 8);
       } else {
-        for (int c = 0; c < bytesPerPixel; ++c) row[x * bytesPerPixel + c] = static_cast<uint8_t>(v);
+        for (int c = 0; c < bytesPerPixel; ++c)
+          row[x * bytesPerPixel + c] = static_cast<uint8_t>(v);
       }
     }
   }
@@ -85,8 +86,8 @@ void renderPattern(const Property& p, uint32_t auiNumber, std::vector<uint8_t>& 
   const bool wide = p.pixelFormat == TINESIM_GRAY16;
   const int bytesPerPixel = channelsOf(p.pixelFormat);
   const int effective = wide && p.effectiveBits >= 1 && p.effectiveBits <= 16 ? p.effectiveBits
-                        : wide                                               ? 16
-                                                                             : 8;
+                        : wide                                                ? 16
+                                                                              : 8;
   const uint32_t full = (1u << effective) - 1u;
   // Two bits of noise on 8 and 12 bits, more on deeper sensors.
   const int noiseBits = std::clamp(effective - 10, 1, 6);

@@ -22,7 +22,8 @@ uint64_t availableMemory() {
     if (found) return static_cast<uint64_t>(kib) * 1024u;
   }
   const long pages = ::sysconf(_SC_AVPHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
-  return pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) : 0;
+  return pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize)
+                                   : 0;
 }
 
 std::string tineCodeText(int code) {
@@ -40,17 +41,18 @@ std::optional<Problem> checkMemoryFor(const Grab& grab, uint64_t memoryFactor) {
   if (frameBytes <= 0 || available == 0) return std::nullopt;  // the grab itself will say why
   const uint64_t needed = static_cast<uint64_t>(frameBytes) * grab.count * memoryFactor;
   if (needed <= available) return std::nullopt;
-  return Problem{std::to_string(grab.count) + " frames of up to " + std::to_string(frameBytes) + " bytes need " +
-                     byteCount(needed) + ", more than the " + byteCount(available) +
-                     " of memory available; grab fewer frames at a time",
+  return Problem{std::to_string(grab.count) + " frames of up to " + std::to_string(frameBytes) +
+                     " bytes need " + byteCount(needed) + ", more than the " +
+                     byteCount(available) + " of memory available; grab fewer frames at a time",
                  ""};
 }
 
 GrabOutcome acquire(const Grab& grab, Bunch& bunch, int* interrupt) {
   GrabOutcome outcome;
   outcome.received = withProgress("grabbing", [&](double* progress) {
-    return qvGrabFramesEx(bunch.get(), grab.address.c_str(), grab.property.c_str(), grab.count, grab.rateMs,
-                          grab.mode, &outcome.error, &outcome.tineError, interrupt, progress);
+    return qvGrabFramesEx(bunch.get(), grab.address.c_str(), grab.property.c_str(), grab.count,
+                          grab.rateMs, grab.mode, &outcome.error, &outcome.tineError, interrupt,
+                          progress);
   });
   return outcome;
 }
@@ -62,12 +64,19 @@ std::string grabEnding(const Grab& grab, const GrabOutcome& outcome) {
                                      tineCodeText(outcome.tineError) + ")"
                                : "";
   switch (outcome.error) {
-    case QV_E_GRAB_ARGUMENT: return source + " is not a valid TINE address and property name";
-    case QV_E_GRAB_TIMEOUT: return source + " sent nothing for more than 5 seconds" + tine;
-    case QV_E_GRAB_NO_MEMORY: return "out of memory while receiving from " + source;
-    case QV_E_GRAB_ATTACH: return "cannot connect to " + source + tine;
-    case QV_E_GRAB_INTERRUPTED: return "interrupted";
-    default: return "the grab from " + source + " ended with error " + std::to_string(outcome.error) + tine;
+    case QV_E_GRAB_ARGUMENT:
+      return source + " is not a valid TINE address and property name";
+    case QV_E_GRAB_TIMEOUT:
+      return source + " sent nothing for more than 5 seconds" + tine;
+    case QV_E_GRAB_NO_MEMORY:
+      return "out of memory while receiving from " + source;
+    case QV_E_GRAB_ATTACH:
+      return "cannot connect to " + source + tine;
+    case QV_E_GRAB_INTERRUPTED:
+      return "interrupted";
+    default:
+      return "the grab from " + source + " ended with error " + std::to_string(outcome.error) +
+             tine;
   }
 }
 

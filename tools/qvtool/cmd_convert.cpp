@@ -36,7 +36,8 @@ int runConvert(const ConvertOptions& options) {
   std::vector<std::string> warnings;
   if (auto refusal = prepareFor(*format, bunch, options.output, warnings)) return report(*refusal);
   for (const std::string& warning : warnings) warn(warning);
-  if (auto failure = saveSequence(bunch, *format, options.output, options.force, interrupts.firstStage()))
+  if (auto failure =
+          saveSequence(bunch, *format, options.output, options.force, interrupts.firstStage()))
     return report(*failure);
   std::printf("%s -> %s (%s): %u frame(s)\n", options.input.c_str(), options.output.c_str(),
               format->title, bunch.size());
@@ -59,8 +60,10 @@ void addConvertCommand(CLI::App& app, Action& action) {
                                  options, runConvert);
   command->add_option("IN", options->input, "sequence file to read")->required();
   command->add_option("OUT", options->output, "file to write")->required();
-  command->add_option("--format", options->format, "writer to use: " + formatNames())->type_name("NAME");
-  command->add_flag("-f,--force", options->force, "replace OUT when it is an existing regular file");
+  command->add_option("--format", options->format, "writer to use: " + formatNames())
+      ->type_name("NAME");
+  command->add_flag("-f,--force", options->force,
+                    "replace OUT when it is an existing regular file");
 }
 
 }  // namespace qvtool

@@ -31,7 +31,8 @@ struct ExportOptions {
 int paletteCode(const std::string& name) {
   static const char* const kNames[][2] = {{"grey", "0"}, {"bands", "1"}, {"rainbow", "2"}};
   for (int code = 0; code < 3; ++code)
-    if (name == kNames[code][0] || name == kNames[code][1] || (code == 0 && name == "gray")) return code;
+    if (name == kNames[code][0] || name == kNames[code][1] || (code == 0 && name == "gray"))
+      return code;
   return -1;
 }
 
@@ -65,7 +66,8 @@ std::optional<Problem> placeAll(const StagingFolder& staging, const std::string&
 
 int runExport(const ExportOptions& options) {
   const int palette = paletteCode(options.palette);
-  if (palette < 0) return usageError("export", "--palette wants grey, bands or rainbow (or 0, 1, 2)");
+  if (palette < 0)
+    return usageError("export", "--palette wants grey, bands or rainbow (or 0, 1, 2)");
   if (options.prefix.empty() || options.prefix.find('/') != std::string::npos)
     return usageError("export", "--prefix must be a plain file name start");
   InterruptScope interrupts;
@@ -105,7 +107,8 @@ void addExportCommand(CLI::App& app, Action& action) {
   std::shared_ptr<ExportOptions> options;
   CLI::App* command = addCommand(
       app, action, "export",
-      "Write the frames of a sequence file as 8-bit BMP pictures. They are named DIR/PREFIX001.bmp, ...; "
+      "Write the frames of a sequence file as 8-bit BMP pictures. They are named "
+      "DIR/PREFIX001.bmp, ...; "
       "16-bit frames are scaled down from their effective bits, JPEG frames decoded. DIR is "
       "created when missing; existing pictures are replaced only with --force.",
       "  qvtool export cam1.imc2 bmp\n"
@@ -113,12 +116,16 @@ void addExportCommand(CLI::App& app, Action& action) {
       options, runExport);
   command->add_option("IN", options->input, "sequence file to read")->required();
   command->add_option("DIR", options->folder, "folder for the pictures")->required();
-  command->add_option("--palette", options->palette,
-                      "grey (0), bands (1: blue, green, red thirds) or rainbow (2)")
+  command
+      ->add_option("--palette", options->palette,
+                   "grey (0), bands (1: blue, green, red thirds) or rainbow (2)")
       ->type_name("NAME")
       ->capture_default_str();
-  command->add_option("--prefix", options->prefix, "start of the picture names")->type_name("NAME")->capture_default_str();
-  command->add_option("--frames", options->frames, "write only the first N frames (0: all)")->type_name("N")
+  command->add_option("--prefix", options->prefix, "start of the picture names")
+      ->type_name("NAME")
+      ->capture_default_str();
+  command->add_option("--frames", options->frames, "write only the first N frames (0: all)")
+      ->type_name("N")
       ->check(CLI::Range(0u, 100000000u));
   command->add_flag("-f,--force", options->force, "replace existing pictures of the same names");
 }

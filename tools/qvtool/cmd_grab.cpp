@@ -41,7 +41,8 @@ int runGrab(const GrabOptions& options) {
   grab.count = options.count;
   grab.rateMs = options.rate;
   grab.mode = QVV3_INTERNAL_tineDecodeModeStringCMnew(options.mode.c_str());
-  if (grab.mode < 0) return usageError("grab", "--mode '" + options.mode + "' is not a TINE call mode");
+  if (grab.mode < 0)
+    return usageError("grab", "--mode '" + options.mode + "' is not a TINE call mode");
   const OutputFormat* format = nullptr;
   if (auto problem = chooseFormat(options.output, options.format, format))
     return usageError("grab", problem->message);
@@ -54,26 +55,31 @@ int runGrab(const GrabOptions& options) {
   Bunch bunch;
   const GrabOutcome outcome = acquire(grab, bunch, interrupts.firstStage());
   const bool interrupted = interrupts.interrupted();
-  const std::string ofCount = std::to_string(outcome.received) + " of " + std::to_string(grab.count);
+  const std::string ofCount =
+      std::to_string(outcome.received) + " of " + std::to_string(grab.count);
   if (outcome.received <= 0 || bunch.empty()) {
-    if (interrupted) return report({"interrupted before any frame arrived; nothing saved", "", kInterrupted});
+    if (interrupted)
+      return report({"interrupted before any frame arrived; nothing saved", "", kInterrupted});
     return fail("no frame received: " + grabEnding(grab, outcome));
   }
   std::vector<std::string> warnings;
   if (auto refusal = prepareFor(*format, bunch, options.output, warnings)) return report(*refusal);
   for (const std::string& warning : warnings) warn(warning);
   // A first Ctrl-C during the save must not throw the acquisition away.
-  if (auto failure = saveSequence(bunch, *format, options.output, options.force, interrupts.secondStage())) {
+  if (auto failure =
+          saveSequence(bunch, *format, options.output, options.force, interrupts.secondStage())) {
     if (interrupted && failure->exitCode != kInterrupted) failure->exitCode = kInterrupted;
     return report(*failure);
   }
-  const std::string saved = "saved " + std::to_string(bunch.size()) + " frames to " + options.output;
+  const std::string saved =
+      "saved " + std::to_string(bunch.size()) + " frames to " + options.output;
   if (interrupted) {
     note("interrupted after " + ofCount + " frames; " + saved);
     return kInterrupted;
   }
   if (outcome.error != 0 || static_cast<uint32_t>(outcome.received) < grab.count)
-    return fail("grab stopped after " + ofCount + " frames: " + grabEnding(grab, outcome) + "; " + saved);
+    return fail("grab stopped after " + ofCount + " frames: " + grabEnding(grab, outcome) + "; " +
+                saved);
   std::printf("grabbed %u frame(s) from %s %s into %s\n", bunch.size(), grab.address.c_str(),
               grab.property.c_str(), options.output.c_str());
   return kSuccess;
@@ -92,20 +98,38 @@ void addGrabCommand(CLI::App& app, Action& action) {
       "  qvtool grab /LAB/VIDEO/CAM2 Frame -n 20 --rate 500 -o cam2.imc2\n"
       "  qvtool grab -n 5 -o small.imc2 --sim-size 320x240 --sim-format gray8\n",
       options, runGrab);
-  command->add_option("ADDRESS", options->address, "TINE address /context/server/device")->capture_default_str();
+  command->add_option("ADDRESS", options->address, "TINE address /context/server/device")
+      ->capture_default_str();
   command->add_option("PROPERTY", options->property, "image property")->capture_default_str();
-  command->add_option("-n,--frames", options->count, "number of frames")->type_name("N")->required()->check(CLI::Range(1u, 1000000u));
-  command->add_option("-o,--output", options->output, "file to write (" + formatList() + ")")->type_name("FILE")->required();
-  command->add_option("--format", options->format, "writer to use whatever the name: " + formatNames())->type_name("NAME");
-  command->add_option("--rate", options->rate, "delivery interval of the link in ms (recommended 300..4000)")
+  command->add_option("-n,--frames", options->count, "number of frames")
+      ->type_name("N")
+      ->required()
+      ->check(CLI::Range(1u, 1000000u));
+  command->add_option("-o,--output", options->output, "file to write (" + formatList() + ")")
+      ->type_name("FILE")
+      ->required();
+  command
+      ->add_option("--format", options->format, "writer to use whatever the name: " + formatNames())
+      ->type_name("NAME");
+  command
+      ->add_option("--rate", options->rate,
+                   "delivery interval of the link in ms (recommended 300..4000)")
       ->type_name("MS")
       ->check(CLI::Range(1, 60000))
       ->capture_default_str();
-  command->add_option("--mode", options->mode, "TINE call mode: TIMER, EVENT, DATACHANGE, ...")->type_name("MODE")->capture_default_str();
-  command->add_flag("-f,--force", options->force, "replace the output when it is an existing regular file");
-  command->add_option("--sim-size", options->camera.size, "simulated camera only: frame size WIDTHxHEIGHT")->type_name("WxH");
-  command->add_option("--sim-format", options->camera.format,
-                      std::string("simulated camera only: ") + kSimulatedFormats)->type_name("FORMAT");
+  command->add_option("--mode", options->mode, "TINE call mode: TIMER, EVENT, DATACHANGE, ...")
+      ->type_name("MODE")
+      ->capture_default_str();
+  command->add_flag("-f,--force", options->force,
+                    "replace the output when it is an existing regular file");
+  command
+      ->add_option("--sim-size", options->camera.size,
+                   "simulated camera only: frame size WIDTHxHEIGHT")
+      ->type_name("WxH");
+  command
+      ->add_option("--sim-format", options->camera.format,
+                   std::string("simulated camera only: ") + kSimulatedFormats)
+      ->type_name("FORMAT");
 }
 
 }  // namespace qvtool

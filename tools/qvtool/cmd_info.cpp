@@ -82,10 +82,11 @@ int printText(const InfoOptions& options, const Bunch& bunch, int format) {
   std::printf("flags:           %s\n", flagWords(f.imageFlags).c_str());
   std::printf("scales:          x %g, y %g mm/pixel\n", f.xScale, f.yScale);
   const std::string port = cameraPortName(first);
-  std::printf("camera port:     %s (id %d)\n", port.empty() ? "-" : port.c_str(), first.sourceHeader.cameraPortId);
+  std::printf("camera port:     %s (id %d)\n", port.empty() ? "-" : port.c_str(),
+              first.sourceHeader.cameraPortId);
   std::printf("first frame:     %s\n", frameLine(factsOf(first)).c_str());
   std::printf("last frame:      %s\n", frameLine(factsOf(bunch[bunch.size() - 1])).c_str());
-  std::printf("sequence:        %s\n", !sequence ? "no (frames differ in geometry or format)"
+  std::printf("sequence:        %s\n", !sequence  ? "no (frames differ in geometry or format)"
                                        : complete ? "complete sequence"
                                                   : "sequence (frame numbers not continuous)");
   return kSuccess;
@@ -109,7 +110,8 @@ void addInfoCommand(CLI::App& app, Action& action) {
       "Show what a sequence file holds. Format, frame count, geometry, pixel format, flags, "
       "scales, camera port, first and last frame with their numbers and times.",
       "  qvtool info cam1.imc2\n  qvtool info --json cam1.imc2 > cam1.json\n", options, runInfo);
-  command->add_option("FILE", options->file, "sequence file (IMC2/BKC2, IMC, BKC, IMM or BKG)")->required();
+  command->add_option("FILE", options->file, "sequence file (IMC2/BKC2, IMC, BKC, IMM or BKG)")
+      ->required();
   command->add_flag("--json", options->json, "print one JSON object instead of text");
 }
 

@@ -25,7 +25,8 @@ int runNames(const NamesOptions& options) {
     FILE* file = std::fopen(path, "r");
     if (file == nullptr) return fail(options.list + ": " + systemReason(errno));
     std::fclose(file);
-    return fail(options.list + ": not a system list file this tool reads (run with -v for the library's reason)");
+    return fail(options.list +
+                ": not a system list file this tool reads (run with -v for the library's reason)");
   }
   std::vector<QVIMAGESOURCEPAIR> pairs(count);
   if (count > 0 && qvGetAllImageSourceNames(path, nullptr, pairs.data(), &count) != 1)
@@ -39,9 +40,11 @@ int runNames(const NamesOptions& options) {
     return fail(options.list + ": cannot read its raw video servers");
   std::printf("TINE context: %.64s\n", context);
   std::printf("image sources (%u):\n", count);
-  for (unsigned i = 0; i < count; ++i) std::printf("  %-40.64s id %d\n", pairs[i].name, pairs[i].nameId);
+  for (unsigned i = 0; i < count; ++i)
+    std::printf("  %-40.64s id %d\n", pairs[i].name, pairs[i].nameId);
   std::printf("raw video servers (%u):\n", servers);
-  for (unsigned i = 0; i < servers; ++i) std::printf("  %.64s\n", &names[static_cast<size_t>(i) * kNameSlot]);
+  for (unsigned i = 0; i < servers; ++i)
+    std::printf("  %.64s\n", &names[static_cast<size_t>(i) * kNameSlot]);
   return kSuccess;
 }
 
@@ -49,10 +52,11 @@ int runNames(const NamesOptions& options) {
 
 void addNamesCommand(CLI::App& app, Action& action) {
   std::shared_ptr<NamesOptions> options;
-  CLI::App* command = addCommand(app, action, "names",
-                                 "List the cameras of a system list file. Prints its TINE context, the image sources "
-                                 "with their name ids and the raw video servers.",
-                                 "  qvtool names system.xml\n", options, runNames);
+  CLI::App* command = addCommand(
+      app, action, "names",
+      "List the cameras of a system list file. Prints its TINE context, the image sources "
+      "with their name ids and the raw video servers.",
+      "  qvtool names system.xml\n", options, runNames);
   command->add_option("SYSTEMLIST", options->list, "system list XML file")->required();
 }
 

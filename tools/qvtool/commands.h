@@ -25,9 +25,11 @@ CLI::App* addCommand(CLI::App& app, Action& action, const char* name, const char
                      int (*run)(const Options&)) {
   options = std::make_shared<Options>();
   CLI::App* command = app.add_subcommand(name, description);
-  command->footer(std::string("\nGlobal options (before or after the command): -v, --log FILE.\n"
-                              "Exit codes: 0 success, 1 failure, 2 usage error, 130 interrupted.\n\nExamples:\n") +
-                  examples);
+  command->footer(
+      std::string(
+          "\nGlobal options (before or after the command): -v, --log FILE.\n"
+          "Exit codes: 0 success, 1 failure, 2 usage error, 130 interrupted.\n\nExamples:\n") +
+      examples);
   command->callback([&action, options, run] { action = [options, run] { return run(*options); }; });
   return command;
 }

@@ -120,7 +120,9 @@ bool plausibleDepth(unsigned bits, unsigned effective) {
   return (bits == 0 || bits == 8 || bits == 16) && effective <= 16;
 }
 
-uint64_t pixelBytes(uint64_t w, uint64_t h, unsigned bits) { return w * h * (bits == 0 ? 8 : bits) / 8; }
+uint64_t pixelBytes(uint64_t w, uint64_t h, unsigned bits) {
+  return w * h * (bits == 0 ? 8 : bits) / 8;
+}
 
 // IMC/BKC: a 16-byte header whose first image record announces exactly the
 // frame size the header implies.
@@ -143,7 +145,8 @@ std::string walkImc(Reader& in, uint32_t images) {
   for (uint32_t i = 1; i <= images; ++i) {
     double scale = 0;
     uint32_t compressed = 0, uncompressed = 0;
-    if (!in.value(scale) || !in.value(compressed) || !in.value(uncompressed) || !in.skip(compressed))
+    if (!in.value(scale) || !in.value(compressed) || !in.value(uncompressed) ||
+        !in.skip(compressed))
       return ordinal(i, images) + " incomplete";
   }
   return "";
@@ -221,7 +224,8 @@ std::string explainUnreadable(const std::string& path) {
     const std::string broken = walkImc(in, images);
     return broken.empty() ? "" : notOurs + " (looks like a truncated IMC/BKC file: " + broken + ")";
   }
-  if (looksLikeImmOrBkg(in, frame)) return notOurs + " (" + explainImmOrBkg(path, in.size(), frame) + ")";
+  if (looksLikeImmOrBkg(in, frame))
+    return notOurs + " (" + explainImmOrBkg(path, in.size(), frame) + ")";
   if (headLength < 8) return path + ": file is too short for any sequence format";
   return notOurs;
 }

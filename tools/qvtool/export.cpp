@@ -21,7 +21,9 @@ void narrowTo8Bits(VIDINFHDR& v) {
   for (int i = 0; i < v.numframes; ++i) {
     unsigned char* frame = v.framebits[i];  // shrinking in place is safe front to back
     for (size_t p = 0; p < pixels; ++p) {
-      const unsigned value = (static_cast<unsigned>(frame[2 * p]) | (static_cast<unsigned>(frame[2 * p + 1]) << 8)) >> shift;
+      const unsigned value =
+          (static_cast<unsigned>(frame[2 * p]) | (static_cast<unsigned>(frame[2 * p + 1]) << 8)) >>
+          shift;
       frame[p] = static_cast<unsigned char>(value > 255 ? 255 : value);
     }
   }
@@ -35,12 +37,14 @@ std::optional<Problem> writeBmpFiles(Bunch& bunch, const std::string& prefix, in
                                      uint32_t maxFrames) {
   for (uint32_t i = 0; i < bunch.size(); ++i) {
     if (bunch[i].frameHeader.imageFormat != CF_IMAGE_FORMAT_JPEG) continue;
-    if (qvDecompressSequence(bunch.get(), 1) != 1) return Problem{"cannot decode the JPEG frames", ""};
+    if (qvDecompressSequence(bunch.get(), 1) != 1)
+      return Problem{"cannot decode the JPEG frames", ""};
     break;
   }
   const FRAMEHEADER& f = bunch[0].frameHeader;
   if (f.imageFormat != CF_IMAGE_FORMAT_GRAY)
-    return Problem{"BMP export writes grey frames; these are " + pixelFormatName(f.imageFormat), ""};
+    return Problem{"BMP export writes grey frames; these are " + pixelFormatName(f.imageFormat),
+                   ""};
   LegacySequence legacy;
   VIDINFHDR& v = legacy.record;
   char reason[256] = "";

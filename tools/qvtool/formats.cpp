@@ -46,13 +46,15 @@ const OutputFormat* formatOfFile(const std::string& path) {
 
 std::string formatList() {
   std::string list;
-  for (const OutputFormat& format : outputFormats()) list += (list.empty() ? "" : " ") + std::string(format.extension);
+  for (const OutputFormat& format : outputFormats())
+    list += (list.empty() ? "" : " ") + std::string(format.extension);
   return list;
 }
 
 std::string formatNames() {
   std::string list;
-  for (const OutputFormat& format : outputFormats()) list += (list.empty() ? "" : ", ") + std::string(format.name);
+  for (const OutputFormat& format : outputFormats())
+    list += (list.empty() ? "" : ", ") + std::string(format.name);
   return list;
 }
 
@@ -61,7 +63,8 @@ std::optional<Problem> chooseFormat(const std::string& target, const std::string
   if (!formatOption.empty()) {
     format = formatNamed(formatOption);
     if (format == nullptr)
-      return Problem{"unknown format '" + formatOption + "'; known formats: " + formatNames(), "", kUsage};
+      return Problem{"unknown format '" + formatOption + "'; known formats: " + formatNames(), "",
+                     kUsage};
     return std::nullopt;
   }
   format = formatOfFile(target);
@@ -102,11 +105,12 @@ static bool hasJpegFrames(const Bunch& bunch) {
   return false;
 }
 
-std::optional<Problem> prepareFor(const OutputFormat& format, Bunch& bunch, const std::string& target,
-                                  std::vector<std::string>& warnings) {
+std::optional<Problem> prepareFor(const OutputFormat& format, Bunch& bunch,
+                                  const std::string& target, std::vector<std::string>& warnings) {
   if (hasJpegFrames(bunch)) {
     // Sequence files hold raw GRAY or RGB pixels.
-    if (qvDecompressSequence(bunch.get(), 1) != 1) return Problem{"cannot decode the JPEG frames", ""};
+    if (qvDecompressSequence(bunch.get(), 1) != 1)
+      return Problem{"cannot decode the JPEG frames", ""};
     warnings.push_back(target + ": JPEG frames are stored decoded");
   }
   if (!format.legacy) return std::nullopt;
@@ -114,14 +118,16 @@ std::optional<Problem> prepareFor(const OutputFormat& format, Bunch& bunch, cons
   std::string upper;
   for (char c : name) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (name == "bkg" && bunch.size() != 1)
-    return Problem{target + ": a BKG file holds one frame, the sequence has " + std::to_string(bunch.size()) +
-                       " (a .bkc file holds a background sequence)", ""};
+    return Problem{target + ": a BKG file holds one frame, the sequence has " +
+                       std::to_string(bunch.size()) + " (a .bkc file holds a background sequence)",
+                   ""};
   for (uint32_t i = 0; i < bunch.size(); ++i) {
     const FRAMEHEADER& f = bunch[i].frameHeader;
     if (f.imageFormat != CF_IMAGE_FORMAT_GRAY || (f.bytesPerPixel != 1 && f.bytesPerPixel != 2))
-      return Problem{target + ": " + upper + " files hold grey frames of 1 or 2 bytes per pixel; frame " +
-                         std::to_string(i + 1) + " is " + pixelFormatName(f.imageFormat) + " with " +
-                         std::to_string(f.bytesPerPixel) + " byte(s) per pixel",
+      return Problem{target + ": " + upper +
+                         " files hold grey frames of 1 or 2 bytes per pixel; frame " +
+                         std::to_string(i + 1) + " is " + pixelFormatName(f.imageFormat) +
+                         " with " + std::to_string(f.bytesPerPixel) + " byte(s) per pixel",
                      ""};
   }
   const std::string lost = droppedByLegacy(bunch);
@@ -163,18 +169,21 @@ std::optional<Problem> saveSequence(const Bunch& bunch, const OutputFormat& form
   int error = 0;
   const int code = withProgress("saving", [&](double* progress) {
     errno = 0;
-    const int result = qvSaveImagesToFileEx(const_cast<QVBUNCHOFIMAGES*>(bunch.get()), staged.c_str(),
-                                            reason, sizeof reason, interrupt, progress);
+    const int result =
+        qvSaveImagesToFileEx(const_cast<QVBUNCHOFIMAGES*>(bunch.get()), staged.c_str(), reason,
+                             sizeof reason, interrupt, progress);
     error = errno;
     return result;
   });
   if (interrupt != nullptr && *interrupt == 1)
-    return Problem{"interrupted while saving " + target + "; nothing written", reason, kInterrupted};
+    return Problem{"interrupted while saving " + target + "; nothing written", reason,
+                   kInterrupted};
   if (code != 0) {
     // Codes -4 and -5 (creating or writing the file failed) come with the
     // system's reason: a full disk, a quota, an I/O error.
     const bool systemFailure = (code == kCreateFailed || code == kWriteFailed) && error != 0;
-    return Problem{"cannot save " + target + ": " + (systemFailure ? systemReason(error) : withoutFilePrefix(reason)),
+    return Problem{"cannot save " + target + ": " +
+                       (systemFailure ? systemReason(error) : withoutFilePrefix(reason)),
                    reason};
   }
   return placeFile(staged, target, force);

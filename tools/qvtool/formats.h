@@ -23,8 +23,8 @@ struct OutputFormat {
 const std::vector<OutputFormat>& outputFormats();
 const OutputFormat* formatNamed(const std::string& name);
 const OutputFormat* formatOfFile(const std::string& path);  // by extension, letter case ignored
-std::string formatList();  // ".imc2 .bkc2 .imc .bkc .imm .bkg"
-std::string formatNames();  // "imc2, bkc2, ..."
+std::string formatList();                                   // ".imc2 .bkc2 .imc .bkc .imm .bkg"
+std::string formatNames();                                  // "imc2, bkc2, ..."
 
 // The writer for target: --format when given, else the extension. A usage
 // problem (exit 2) names the formats when neither says.
@@ -33,8 +33,8 @@ std::optional<Problem> chooseFormat(const std::string& target, const std::string
 
 // Makes the frames fit the format (JPEG frames are decoded), refuses what it
 // cannot hold and notes what it drops (one line each).
-std::optional<Problem> prepareFor(const OutputFormat& format, Bunch& bunch, const std::string& target,
-                                  std::vector<std::string>& warnings);
+std::optional<Problem> prepareFor(const OutputFormat& format, Bunch& bunch,
+                                  const std::string& target, std::vector<std::string>& warnings);
 
 // Memory a save needs beyond the frames themselves (legacy formats copy them).
 uint64_t saveMemoryFactor(const OutputFormat& format);

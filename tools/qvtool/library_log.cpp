@@ -5,8 +5,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "quivox3/quivox3.h"
@@ -30,7 +30,8 @@ void removeFolder(const std::string& folder) {
 
 std::string temporaryFolder() {
   for (const char* variable : {"TMPDIR", "TEMP"})
-    if (const char* value = std::getenv(variable); value != nullptr && value[0] != '\0') return value;
+    if (const char* value = std::getenv(variable); value != nullptr && value[0] != '\0')
+      return value;
   return "/tmp";
 }
 

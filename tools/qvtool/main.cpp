@@ -17,7 +17,9 @@ std::string libraryVersionLine() {
   char info[200] = "";
   unsigned length = sizeof info;
   const char* text = qvLibraryInfoEx(&major, &minor, &sub, info, &length);
-  return text != nullptr ? text : "quivox3 " + std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(sub);
+  return text != nullptr ? text
+                         : "quivox3 " + std::to_string(major) + "." + std::to_string(minor) + "." +
+                               std::to_string(sub);
 }
 
 // Lists each command with the first sentence of its description; the whole
@@ -37,9 +39,10 @@ class Formatter : public CLI::Formatter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"qvtool: look at, check, convert and export image sequence files, grab frames from "
-               "video servers and list the cameras of a system list.",
-               "qvtool"};
+  CLI::App app{
+      "qvtool: look at, check, convert and export image sequence files, grab frames from "
+      "video servers and list the cameras of a system list.",
+      "qvtool"};
   app.formatter(std::make_shared<Formatter>());
   app.get_formatter()->column_width(24);
   app.fallthrough();  // global options may follow the command
@@ -72,8 +75,10 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& version) {
     return app.exit(version);
   } catch (const CLI::ParseError& error) {
-    std::fprintf(stderr, "qvtool: %s\n(qvtool --help lists the commands, qvtool COMMAND --help their options)\n",
-                 error.what());
+    std::fprintf(
+        stderr,
+        "qvtool: %s\n(qvtool --help lists the commands, qvtool COMMAND --help their options)\n",
+        error.what());
     return qvtool::kUsage;
   }
   if (!action) {

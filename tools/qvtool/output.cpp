@@ -45,13 +45,15 @@ std::optional<Problem> checkTarget(const std::string& target, bool force) {
   struct stat status;
   if (::stat(folder.c_str(), &status) != 0)
     return Problem{"cannot write into " + folder + ": " + systemReason(errno), ""};
-  if (!S_ISDIR(status.st_mode)) return Problem{"cannot write into " + folder + ": " + systemReason(ENOTDIR), ""};
+  if (!S_ISDIR(status.st_mode))
+    return Problem{"cannot write into " + folder + ": " + systemReason(ENOTDIR), ""};
   if (::lstat(target.c_str(), &status) != 0) {
     if (errno == ENOENT) return std::nullopt;
     return Problem{target + ": " + systemReason(errno), ""};
   }
   if (!S_ISREG(status.st_mode))
-    return Problem{target + " is " + kindOf(status.st_mode) + "; only a regular file is ever replaced", ""};
+    return Problem{
+        target + " is " + kindOf(status.st_mode) + "; only a regular file is ever replaced", ""};
   if (!force) return Problem{target + " already exists (use --force to replace it)", ""};
   return std::nullopt;
 }
@@ -107,7 +109,8 @@ std::optional<Problem> placeFile(const std::string& staged, const std::string& t
   struct stat status;
   if (::lstat(target.c_str(), &status) == 0) {
     if (!S_ISREG(status.st_mode))
-      return Problem{target + " is " + kindOf(status.st_mode) + "; only a regular file is ever replaced", ""};
+      return Problem{
+          target + " is " + kindOf(status.st_mode) + "; only a regular file is ever replaced", ""};
     if (!force) return Problem{target + " already exists (use --force to replace it)", ""};
     if (::rename(staged.c_str(), target.c_str()) != 0)
       return Problem{"cannot replace " + target + ": " + systemReason(errno), ""};

@@ -29,7 +29,9 @@ int usageError(const std::string& command, const std::string& message) {
   return kUsage;
 }
 
-void warn(const std::string& message) { std::fprintf(stderr, "qvtool: warning: %s\n", message.c_str()); }
+void warn(const std::string& message) {
+  std::fprintf(stderr, "qvtool: warning: %s\n", message.c_str());
+}
 
 void note(const std::string& message) { std::fprintf(stderr, "qvtool: %s\n", message.c_str()); }
 

@@ -32,17 +32,23 @@ bool loadSequence(const std::string& path, Bunch& bunch, int* interrupt, Problem
     return false;
   }
   const std::string explanation = explainUnreadable(path);
-  problem = {explanation.empty() ? path + ": cannot be read: " + reason : explanation, reason, kFailure};
+  problem = {explanation.empty() ? path + ": cannot be read: " + reason : explanation, reason,
+             kFailure};
   return false;
 }
 
 std::string fileFormatName(int code) {
   switch (code) {
-    case QV_FILE_IMC2: return "IMC2/BKC2";
-    case QV_FILE_IMC: return "IMC/BKC";
-    case QV_FILE_IMM: return "IMM";
-    case QV_FILE_BKG: return "BKG";
-    default: return "IMC2/BKC2 (with bytes after the last image)";
+    case QV_FILE_IMC2:
+      return "IMC2/BKC2";
+    case QV_FILE_IMC:
+      return "IMC/BKC";
+    case QV_FILE_IMM:
+      return "IMM";
+    case QV_FILE_BKG:
+      return "BKG";
+    default:
+      return "IMC2/BKC2 (with bytes after the last image)";
   }
 }
 
@@ -74,20 +80,24 @@ std::string cameraPortName(const DIMAGE& image) {
 }
 
 int frameWidth(const DIMAGE& image) {
-  return image.frameHeader.aoiWidth > 0 ? image.frameHeader.aoiWidth : image.frameHeader.sourceWidth;
+  return image.frameHeader.aoiWidth > 0 ? image.frameHeader.aoiWidth
+                                        : image.frameHeader.sourceWidth;
 }
 
 int frameHeight(const DIMAGE& image) {
-  return image.frameHeader.aoiHeight > 0 ? image.frameHeader.aoiHeight : image.frameHeader.sourceHeight;
+  return image.frameHeader.aoiHeight > 0 ? image.frameHeader.aoiHeight
+                                         : image.frameHeader.sourceHeight;
 }
 
 std::string byteCount(uint64_t bytes) {
   char text[96];
   const double gib = static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0);
   if (gib >= 0.1)
-    std::snprintf(text, sizeof text, "%llu bytes (%.1f GiB)", static_cast<unsigned long long>(bytes), gib);
+    std::snprintf(text, sizeof text, "%llu bytes (%.1f GiB)",
+                  static_cast<unsigned long long>(bytes), gib);
   else
-    std::snprintf(text, sizeof text, "%llu bytes (%.1f MiB)", static_cast<unsigned long long>(bytes),
+    std::snprintf(text, sizeof text, "%llu bytes (%.1f MiB)",
+                  static_cast<unsigned long long>(bytes),
                   static_cast<double>(bytes) / (1024.0 * 1024.0));
   return text;
 }

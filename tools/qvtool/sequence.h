@@ -37,7 +37,7 @@ std::string pixelFormatName(int code);
 std::string flagWords(uint32_t flags);
 std::string utcText(uint32_t seconds, uint32_t microseconds);
 std::string cameraPortName(const DIMAGE& image);  // the 64-byte field, terminated or not
-int frameWidth(const DIMAGE& image);   // area of interest, else the source size
+int frameWidth(const DIMAGE& image);              // area of interest, else the source size
 int frameHeight(const DIMAGE& image);
 std::string byteCount(uint64_t bytes);  // "53687091200 bytes (50.0 GiB)"
 

@@ -31,13 +31,14 @@ int formatCode(const std::string& name) {
 
 }  // namespace
 
-std::optional<Problem> shapeSimulatedCamera(const SimulatedCamera& camera, const std::string& address,
+std::optional<Problem> shapeSimulatedCamera(const SimulatedCamera& camera,
+                                            const std::string& address,
                                             const std::string& property) {
   if (!camera.requested()) return std::nullopt;
   int width = 640, height = 480, format = 1;
   if (!camera.size.empty() && !parseSize(camera.size, width, height))
-    return Problem{"--sim-size wants WIDTHxHEIGHT, each 1.." + std::to_string(kLargestSide) + ", not '" +
-                       camera.size + "'",
+    return Problem{"--sim-size wants WIDTHxHEIGHT, each 1.." + std::to_string(kLargestSide) +
+                       ", not '" + camera.size + "'",
                    "", kUsage};
   if (!camera.format.empty() && (format = formatCode(camera.format)) < 0)
     return Problem{"--sim-format wants one of " + std::string(kSimulatedFormats) + ", not '" +
@@ -50,8 +51,10 @@ std::optional<Problem> shapeSimulatedCamera(const SimulatedCamera& camera, const
 #else
   (void)address;
   (void)property;
-  return Problem{"--sim-size and --sim-format shape the simulated camera; this qvtool talks to a real TINE library",
-                 "", kUsage};
+  return Problem{
+      "--sim-size and --sim-format shape the simulated camera; this qvtool talks to a real TINE "
+      "library",
+      "", kUsage};
 #endif
 }
 

@@ -20,7 +20,8 @@ constexpr char kSimulatedFormats[] = "gray8, gray16, rgb, jpeg-gray, jpeg-rgb";
 
 // Usage problems (exit 2) for values that do not parse; applies them to the
 // property when the stand-in is linked.
-std::optional<Problem> shapeSimulatedCamera(const SimulatedCamera& camera, const std::string& address,
+std::optional<Problem> shapeSimulatedCamera(const SimulatedCamera& camera,
+                                            const std::string& address,
                                             const std::string& property);
 
 }  // namespace qvtool

@@ -43,11 +43,11 @@ void tinesimLastFeclog(char* asBuffer, int aiSize);
 // ---- servers and properties ------------------------------------------------
 
 enum {
-  TINESIM_GRAY8 = 0,     // GRAY, 1 byte per pixel
-  TINESIM_GRAY16 = 1,    // GRAY, 2 bytes per pixel, little endian
-  TINESIM_RGB24 = 2,     // RGB, 3 bytes per pixel
-  TINESIM_JPEG_GRAY = 3, // JPEG stream of an 8-bit grey picture (bytesPerPixel 1)
-  TINESIM_JPEG_RGB = 4   // JPEG stream of a colour picture (bytesPerPixel 3)
+  TINESIM_GRAY8 = 0,      // GRAY, 1 byte per pixel
+  TINESIM_GRAY16 = 1,     // GRAY, 2 bytes per pixel, little endian
+  TINESIM_RGB24 = 2,      // RGB, 3 bytes per pixel
+  TINESIM_JPEG_GRAY = 3,  // JPEG stream of an 8-bit grey picture (bytesPerPixel 1)
+  TINESIM_JPEG_RGB = 4    // JPEG stream of a colour picture (bytesPerPixel 3)
 };
 
 // Creates the server when it does not exist and adds (or redefines) the
@@ -74,15 +74,15 @@ int tinesimSetGenerator(const char* asAddress, const char* asProperty,
 // Replays copies of the bunch's frames (headers and bytes) in a loop. With
 // aiKeepFrameNumbers 0 the numbering of the property replaces the recorded
 // frame numbers. The property's size becomes the largest frame.
-int tinesimSetReplay(const char* asAddress, const char* asProperty,
-                     const QVBUNCHOFIMAGES* apBunch, int aiKeepFrameNumbers);
+int tinesimSetReplay(const char* asAddress, const char* asProperty, const QVBUNCHOFIMAGES* apBunch,
+                     int aiKeepFrameNumbers);
 
 // ---- property queries ------------------------------------------------------
 
 enum {
-  TINESIM_PROPS_REVISION4 = 0,    // answers the revision-4 query (default)
-  TINESIM_PROPS_OLD_FORM = 1,     // revision-4 query gets aiCode; the 68-byte form answers
-  TINESIM_PROPS_FAIL = 2          // every query gets aiCode
+  TINESIM_PROPS_REVISION4 = 0,  // answers the revision-4 query (default)
+  TINESIM_PROPS_OLD_FORM = 1,   // revision-4 query gets aiCode; the 68-byte form answers
+  TINESIM_PROPS_FAIL = 2        // every query gets aiCode
 };
 int tinesimSetPropsAnswer(const char* asAddress, const char* asProperty, int aiMode, int aiCode);
 // Size and format the property reports instead of the real ones.
