@@ -29,11 +29,20 @@ inline int32_t getBytesPerPixel(const DIMAGE& aImg) { return aImg.frameHeader.by
 
 namespace qv::image {
 
-// Width x height x bytes per pixel of the uncompressed frame, computed wide
-// so that no header can make it wrap.
+// What uncompressedFrameSize gives for a header whose size no frame can have.
+constexpr int64_t kUnrepresentableFrameSize = INT64_MAX;
+
+// Width x height x bytes per pixel of the uncompressed frame. Three 32-bit
+// factors can exceed 64 bits: such a size cannot be represented, and is
+// reported as kUnrepresentableFrameSize, larger than any frame a buffer holds.
 inline int64_t uncompressedFrameSize(const DIMAGE& aImg) {
-  return static_cast<int64_t>(getAppendedWidth(aImg)) * getAppendedHeight(aImg) *
-         getBytesPerPixel(aImg);
+  int64_t iSize = 0;
+  if (__builtin_mul_overflow(static_cast<int64_t>(getAppendedWidth(aImg)),
+                             static_cast<int64_t>(getAppendedHeight(aImg)), &iSize) ||
+      __builtin_mul_overflow(iSize, static_cast<int64_t>(getBytesPerPixel(aImg)), &iSize)) {
+    return kUnrepresentableFrameSize;
+  }
+  return iSize;
 }
 
 // Most records a bunch may hold: n x 200 bytes must fit 32 bits, the width

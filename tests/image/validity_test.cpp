@@ -288,6 +288,18 @@ std::vector<RuleCase> ruleCases() {
        "Img.frameHeader.imageFormat is GRAY(Img.frameHeader.BytesPerPixel=1" + kRule30Tail +
            "27262976) must be bigger or equal getAppendedWidth(46341)= times "
            "getAppendedHeight(46341) times getBytesPerPixel(1)."},
+      // Three factors near 2^31 exceed 64 bits: a size no frame can have.
+      {"r30_product_beyond_64_bits",
+       [](DIMAGE& i) {
+         i.frameHeader.sourceWidth = INT_MAX;
+         i.frameHeader.sourceHeight = INT_MAX;
+         i.frameHeader.imageFormat = CF_IMAGE_FORMAT_RGB;
+         i.frameHeader.bytesPerPixel = 3;
+         setAppendedSize(i, 16);
+       },
+       "Img.frameHeader.imageFormat is RGB(Img.frameHeader.BytesPerPixel=3" + kRule30Tail +
+           "16) must be bigger or equal getAppendedWidth(2147483647)= times "
+           "getAppendedHeight(2147483647) times getBytesPerPixel(3)."},
   };
 }
 
@@ -465,6 +477,28 @@ TEST(UncompressedFrameSize, IsComputedWide) {
   EXPECT_EQ(getAppendedWidth(img), 3);
   EXPECT_EQ(getAppendedHeight(img), 2);
   EXPECT_EQ(uncompressedFrameSize(img), 24);
+}
+
+TEST(UncompressedFrameSize, BeyondSixtyFourBitsIsNoFrameSize) {
+  DIMAGE img = validGrayImage(g_frame);
+  const struct {
+    int32_t width, height, bytes;
+    int64_t expected;
+  } cases[] = {
+      {INT_MAX, INT_MAX, 1, int64_t{INT_MAX} * INT_MAX},
+      {INT_MAX, INT_MAX, 2, qv::image::kUnrepresentableFrameSize},
+      {INT_MAX, INT_MAX, 3, qv::image::kUnrepresentableFrameSize},
+      {INT_MIN, INT_MAX, 4, qv::image::kUnrepresentableFrameSize},
+      {INT_MIN, INT_MIN, INT_MIN, qv::image::kUnrepresentableFrameSize},
+      {-2, 3, 4, -24},
+  };
+  for (const auto& c : cases) {
+    img.frameHeader.sourceWidth = c.width;
+    img.frameHeader.sourceHeight = c.height;
+    img.frameHeader.bytesPerPixel = c.bytes;
+    EXPECT_EQ(uncompressedFrameSize(img), c.expected)
+        << c.width << " " << c.height << " " << c.bytes;
+  }
 }
 
 }  // namespace

@@ -548,6 +548,24 @@ TEST(IMC2Reader, InvalidImageReleasesTheImagesBeforeIt) {
       "short frame");
 }
 
+TEST(IMC2Reader, GeometryBeyondSixtyFourBitsIsInvalid) {
+  TempDir dir;
+  // RGB frames of 2147483647 x 2147483647: the size no frame can have, not a
+  // product wrapped into a small one.
+  auto g = globalRecords(3, 2147483647, 2147483647, 3);
+  for (std::string& record : g) {
+    if (record.rfind("source_format=", 0) == 0) record = "source_format=RGB";
+    if (record.rfind("image_format=", 0) == 0) record = "image_format=RGB";
+  }
+  Bytes b = head(static_cast<uint32_t>(g.size()));
+  addRecords(b, g);
+  for (uint32_t i = 1; i <= 3; ++i)
+    addImage(b, 16, 16, imageRecords(i, 3), std::string(16, '\x11'));
+  expectFailure(
+      dir, {b.str(), -2, " load error: _internal_qvCheckImageValidity failed at image 1 of 3."},
+      "beyond 64 bits");
+}
+
 TEST(IMC2Reader, InterruptAndProgress) {
   TempDir dir;
   const std::string path = dir.file("i");
