@@ -5,8 +5,11 @@
 //   fuzz_seeds OUTDIR   -> OUTDIR/<target>/<seed files>
 #include <sys/stat.h>
 
-#include <jpeglib.h>
 #include <cstdio>  // jpeglib.h needs FILE and size_t first
+
+#include <jpeglib.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -40,8 +43,9 @@ Bytes readAll(const std::string& path) {
 }
 
 Bytes prefixed(uint8_t first, const Bytes& rest) {
-  Bytes bytes{first};
-  bytes.insert(bytes.end(), rest.begin(), rest.end());
+  Bytes bytes(rest.size() + 1);
+  bytes[0] = first;
+  std::copy(rest.begin(), rest.end(), bytes.begin() + 1);
   return bytes;
 }
 

@@ -486,7 +486,7 @@ TEST(UncompressedFrameSize, BeyondSixtyFourBitsIsNoFrameSize) {
     int64_t expected;
   } cases[] = {
       {INT_MAX, INT_MAX, 1, int64_t{INT_MAX} * INT_MAX},
-      {INT_MAX, INT_MAX, 2, qv::image::kUnrepresentableFrameSize},
+      {INT_MAX, INT_MAX, 2, int64_t{INT_MAX} * INT_MAX * 2},
       {INT_MAX, INT_MAX, 3, qv::image::kUnrepresentableFrameSize},
       {INT_MIN, INT_MAX, 4, qv::image::kUnrepresentableFrameSize},
       {INT_MIN, INT_MIN, INT_MIN, qv::image::kUnrepresentableFrameSize},
