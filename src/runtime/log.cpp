@@ -104,14 +104,19 @@ void _internal_log(const char* asFormat, ...) noexcept {
   va_end(args);
   // Composing the default file name needs memory. Without it this message
   // goes to standard error and the next one tries again, rather than
-  // writing a file nobody chose or failing the caller.
+  // writing a file nobody chose or failing the caller. A message written
+  // while the initialisation runs (from a call failing inside it) does not
+  // start it again.
+  static thread_local bool t_bInitializing = false;
   bool bInitialized = g_bLoggingInitialized;
-  if (!bInitialized) {
+  if (!bInitialized && !t_bInitializing) {
+    t_bInitializing = true;
     try {
       _internal_initLogging(true);
       g_bLoggingInitialized = bInitialized = true;
     } catch (...) {
     }
+    t_bInitializing = false;
   }
   FILE* destination = logStream();
   FILE* opened = nullptr;
