@@ -31,6 +31,15 @@
   - qvGetFrameFromDIMAGE returns numbers of the TINE completion-code table
     (0 success, QV_E_COPY_...).
   - Calls that return a pointer return NULL on failure.
+  No C++ exception of the library's inside ever reaches a caller. When
+  memory runs out inside a call, it returns its out-of-memory code where it
+  has one (QV_E_LOAD_NO_MEMORY, QV_E_SAVE_NO_MEMORY, QV_E_GRAB_NO_MEMORY,
+  QV_E_LEGACY_LOAD_NO_MEMORY, QV_E_LEGACY_SAVE_NO_MEMORY, -1 of the JPEG
+  decoders, -3 of the bunch conversion, -6 of convert_format and
+  calculate_significance_map), otherwise its failure result (NULL for a
+  pointer; load_file__return_code_to_string answers its fixed text). It
+  first releases what it had taken and leaves its records as for any
+  failure; a reason buffer, if given, says so.
   Optional pointer arguments may be NULL and are then not written. Text
   out-parameters are a char buffer plus its size; each call says whether a
   text that does not fit is cut (always terminated) or not written at all.
@@ -542,7 +551,8 @@ QV_API int qvGetFrameFromDIMAGE(void* apDestination, int* apiInOutSize, DIMAGE* 
    NULL, frameBufferSize 0 and appendedFrameSize 0. The image is not
    changed.
      Returns QV_E_NONE done; QV_E_COPY_NULL_ARGUMENT, QV_E_COPY_UNSUPPORTED,
-   QV_E_COPY_DECOMPRESSION or QV_E_COPY_BUFFER_TOO_SMALL.
+   QV_E_COPY_DECOMPRESSION (also when memory runs out) or
+   QV_E_COPY_BUFFER_TOO_SMALL.
 */
 
 QV_API int getFrameFromDIMAGE(void* apDestination, int* apiInOutSize, DIMAGE* apImage,
@@ -626,7 +636,8 @@ QV_API int qvGrabFrame(DIMAGE* apInOutImage, DTYPE* apDOut, const char* asTineAd
    frameBuffer, the address or the property name is NULL, or the address or
    name is malformed; QV_E_SINGLE_GRAB_TIMEOUT; QV_E_SINGLE_GRAB_INVALID_IMAGE;
    QV_E_SINGLE_GRAB_PROPERTY (*apiOutTineReturnCode holds the query's code);
-   QV_E_SINGLE_GRAB_ADDRESS.
+   QV_E_SINGLE_GRAB_ADDRESS. A grab that runs out of memory returns
+   QV_E_SINGLE_GRAB_TIMEOUT: no frame arrived.
 */
 
 /* Error codes of the multi-frame grabs (*apiOutError; QV_E_NONE: all

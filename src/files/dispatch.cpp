@@ -4,16 +4,20 @@
 
 #include "imc2/imc2.h"
 #include "legacy/legacy.h"
+#include "runtime/guard.h"
 #include "runtime/text.h"
 
 namespace {
 
+constexpr int kFileUnknown = -1;
 constexpr int kLoadBadArgument = -1;
 constexpr int kLoadInterrupted = -9;
 constexpr int kLoadIMMFailed = -12;
 constexpr int kLoadBKGFailed = -13;
 constexpr int kLoadIMCFailed = -14;
 constexpr int kLoadConversionFailed = -15;
+constexpr int kLoadNoMemory = -7;
+constexpr int kSaveNoMemory = -6;
 constexpr int kSaveBadArgument = -12;
 constexpr int kSaveConversionFailed = -16;
 // The dispatch's legacy load progress: the reader fills the first half,
@@ -193,26 +197,9 @@ int loadImages(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiInInte
   return 0;
 }
 
-}  // namespace
-
-extern "C" QV_API int qvCheckFileFormat(const char* asFilePath, char* asOutErrorString,
-                                        size_t aiOutErrorStringSize) {
-  if (_internal_isIMC2File(asFilePath)) return 3;
-  if (_internal_isIMCFile(asFilePath)) return 2;
-  if (_internal_isIMMFile(asFilePath)) return 0;
-  if (_internal_isBKGFile(asFilePath)) return 1;
-  qv::text::copyReason(
-      std::string("File (") + (asFilePath != nullptr ? asFilePath : "NULL") +
-          ") is either no IMC2 or BKC2 or IMC or BKC or IMM or BKG or could not be found "
-          "or opened.",
-      asOutErrorString, aiOutErrorStringSize);
-  return -1;
-}
-
-extern "C" QV_API int qvLoadImagesFromFileEx(const char* asFilePath, QVBUNCHOFIMAGES* apImages,
-                                             int* apiInInterrupt, double* apdOutPercentageFinished,
-                                             char* asOutErrorString,
-                                             unsigned int aiOutErrorStringSize) {
+int loadImagesWithReason(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiInInterrupt,
+                         double* apdOutPercentageFinished, char* asOutErrorString,
+                         unsigned int aiOutErrorStringSize) {
   std::string sReason;
   const int code =
       loadImages(asFilePath, apImages, apiInInterrupt, apdOutPercentageFinished, sReason);
@@ -220,14 +207,9 @@ extern "C" QV_API int qvLoadImagesFromFileEx(const char* asFilePath, QVBUNCHOFIM
   return code;
 }
 
-extern "C" QV_API int qvLoadImagesFromFile(const char* asFilePath, QVBUNCHOFIMAGES* apImages) {
-  return qvLoadImagesFromFileEx(asFilePath, apImages, nullptr, nullptr, nullptr, 0);
-}
-
-extern "C" QV_API int qvSaveImagesToFileEx(QVBUNCHOFIMAGES* apImages, const char* asFilePath,
-                                           char* asOutErrorString,
-                                           unsigned int aiOutErrorStringSize, int* apiInInterrupt,
-                                           double* apdOutPercentageFinished) {
+int saveImagesWithReason(QVBUNCHOFIMAGES* apImages, const char* asFilePath, char* asOutErrorString,
+                         unsigned int aiOutErrorStringSize, int* apiInInterrupt,
+                         double* apdOutPercentageFinished) {
   std::string sReason;
   const int code =
       saveImages(apImages, asFilePath, apiInInterrupt, apdOutPercentageFinished, sReason);
@@ -235,6 +217,65 @@ extern "C" QV_API int qvSaveImagesToFileEx(QVBUNCHOFIMAGES* apImages, const char
   return code;
 }
 
+}  // namespace
+
+extern "C" QV_API int qvCheckFileFormat(const char* asFilePath, char* asOutErrorString,
+                                        size_t aiOutErrorStringSize) {
+  return qv::runtime::guarded(
+      "qvCheckFileFormat", kFileUnknown,
+      [&] {
+        if (_internal_isIMC2File(asFilePath)) return 3;
+        if (_internal_isIMCFile(asFilePath)) return 2;
+        if (_internal_isIMMFile(asFilePath)) return 0;
+        if (_internal_isBKGFile(asFilePath)) return 1;
+        qv::text::copyReason(
+            std::string("File (") + (asFilePath != nullptr ? asFilePath : "NULL") +
+                ") is either no IMC2 or BKC2 or IMC or BKC or IMM or BKG or could not be found "
+                "or opened.",
+            asOutErrorString, aiOutErrorStringSize);
+        return kFileUnknown;
+      },
+      {asOutErrorString, aiOutErrorStringSize});
+}
+
+// A failed load leaves the bunch empty: the readers hand their images over
+// only at the very end, after the last step that may fail.
+extern "C" QV_API int qvLoadImagesFromFileEx(const char* asFilePath, QVBUNCHOFIMAGES* apImages,
+                                             int* apiInInterrupt, double* apdOutPercentageFinished,
+                                             char* asOutErrorString,
+                                             unsigned int aiOutErrorStringSize) {
+  return qv::runtime::guarded("qvLoadImagesFromFileEx", kLoadNoMemory,
+                              [&] {
+                                return loadImagesWithReason(asFilePath, apImages, apiInInterrupt,
+                                                            apdOutPercentageFinished,
+                                                            asOutErrorString, aiOutErrorStringSize);
+                              },
+                              {asOutErrorString, aiOutErrorStringSize});
+}
+
+extern "C" QV_API int qvLoadImagesFromFile(const char* asFilePath, QVBUNCHOFIMAGES* apImages) {
+  return qv::runtime::guarded("qvLoadImagesFromFile", kLoadNoMemory, [&] {
+    return loadImagesWithReason(asFilePath, apImages, nullptr, nullptr, nullptr, 0);
+  });
+}
+
+// A failed save leaves no file of its own behind (legacy writers and the
+// IMC2/BKC2 writer delete what they had begun, also when unwinding).
+extern "C" QV_API int qvSaveImagesToFileEx(QVBUNCHOFIMAGES* apImages, const char* asFilePath,
+                                           char* asOutErrorString,
+                                           unsigned int aiOutErrorStringSize, int* apiInInterrupt,
+                                           double* apdOutPercentageFinished) {
+  return qv::runtime::guarded("qvSaveImagesToFileEx", kSaveNoMemory,
+                              [&] {
+                                return saveImagesWithReason(apImages, asFilePath, asOutErrorString,
+                                                            aiOutErrorStringSize, apiInInterrupt,
+                                                            apdOutPercentageFinished);
+                              },
+                              {asOutErrorString, aiOutErrorStringSize});
+}
+
 extern "C" QV_API int qvSaveImagesToFile(QVBUNCHOFIMAGES* apImages, const char* asFilePath) {
-  return qvSaveImagesToFileEx(apImages, asFilePath, nullptr, 0, nullptr, nullptr);
+  return qv::runtime::guarded("qvSaveImagesToFile", kSaveNoMemory, [&] {
+    return saveImagesWithReason(apImages, asFilePath, nullptr, 0, nullptr, nullptr);
+  });
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "image/image.h"
+#include "runtime/guard.h"
 #include "runtime/text.h"
 
 namespace {
@@ -162,16 +163,22 @@ char* CDIMAGE::getSourceFormatAsString(char* asBuffer, size_t* apiSize) const {
 
 extern "C" QV_API char* QVV3_INTERNAL_CDIMAGE_getFlagsAsString(uint32_t auiFlags, char* asBuffer,
                                                                size_t* apiSize) {
-  size_t iSize = apiSize != nullptr ? *apiSize : 0;
-  char* sResult = CDIMAGE::getFlagsAsString(auiFlags, asBuffer, &iSize);
-  if (apiSize != nullptr) *apiSize = iSize;
-  return sResult;
+  return qv::runtime::guarded(
+      "QVV3_INTERNAL_CDIMAGE_getFlagsAsString", static_cast<char*>(nullptr), [&] {
+        size_t iSize = apiSize != nullptr ? *apiSize : 0;
+        char* sResult = CDIMAGE::getFlagsAsString(auiFlags, asBuffer, &iSize);
+        if (apiSize != nullptr) *apiSize = iSize;
+        return sResult;
+      });
 }
 
 extern "C" QV_API char* QVV3_INTERNAL_CDIMAGE_getFormatAsString(int aiFormat, char* asBuffer,
                                                                 size_t* apiSize) {
-  size_t iSize = apiSize != nullptr ? *apiSize : 0;
-  char* sResult = CDIMAGE::getFormatAsString(aiFormat, false, asBuffer, &iSize);
-  if (apiSize != nullptr) *apiSize = iSize;
-  return sResult;
+  return qv::runtime::guarded(
+      "QVV3_INTERNAL_CDIMAGE_getFormatAsString", static_cast<char*>(nullptr), [&] {
+        size_t iSize = apiSize != nullptr ? *apiSize : 0;
+        char* sResult = CDIMAGE::getFormatAsString(aiFormat, false, asBuffer, &iSize);
+        if (apiSize != nullptr) *apiSize = iSize;
+        return sResult;
+      });
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "image/image.h"
+#include "runtime/guard.h"
 #include "runtime/log.h"
 
 namespace {
@@ -20,10 +21,7 @@ void freeFrameBuffers(DIMAGE* apImages, uint32_t auiCount) {
   }
 }
 
-}  // namespace
-
-extern "C" QV_API DIMAGE* qvInitializeImageEx(int aiFrameBufferSizeBytes) {
-  if (_internal_getLogLevel() > 1) _internal_log("qvInitializeImageEx() called.");
+DIMAGE* initializeImage(int aiFrameBufferSizeBytes) {
   if (aiFrameBufferSizeBytes <= 0) {
     _internal_log("qvInitializeImageEx(): Error: invalid parameter aiFrameBufferSizeBytes=%d.",
                   aiFrameBufferSizeBytes);
@@ -47,12 +45,26 @@ extern "C" QV_API DIMAGE* qvInitializeImageEx(int aiFrameBufferSizeBytes) {
   return pImage;
 }
 
-extern "C" QV_API DIMAGE* qvInitializeImage(void) {
-  if (_internal_getLogLevel() > 1) _internal_log("qvInitializeImage() called.");
-  return qvInitializeImageEx(MAX_TRANSPORT_SIZE);
+}  // namespace
+
+extern "C" QV_API DIMAGE* qvInitializeImageEx(int aiFrameBufferSizeBytes) {
+  return qv::runtime::guarded("qvInitializeImageEx", static_cast<DIMAGE*>(nullptr), [&] {
+    if (_internal_getLogLevel() > 1) _internal_log("qvInitializeImageEx() called.");
+    return initializeImage(aiFrameBufferSizeBytes);
+  });
 }
 
-extern "C" QV_API int qvFreeImage(DIMAGE* apImage) {
+extern "C" QV_API DIMAGE* qvInitializeImage(void) {
+  return qv::runtime::guarded("qvInitializeImage", static_cast<DIMAGE*>(nullptr), [] {
+    if (_internal_getLogLevel() > 1) _internal_log("qvInitializeImage() called.");
+    if (_internal_getLogLevel() > 1) _internal_log("qvInitializeImageEx() called.");
+    return initializeImage(MAX_TRANSPORT_SIZE);
+  });
+}
+
+namespace {
+
+int freeImage(DIMAGE* apImage) {
   if (_internal_getLogLevel() > 1) _internal_log("qvFreeImage() called.");
   if (apImage == nullptr) {
     _internal_log("qvFreeImage(): Warning: qvFreeImage(NULL) called.");
@@ -68,15 +80,25 @@ extern "C" QV_API int qvFreeImage(DIMAGE* apImage) {
   return 1;
 }
 
-extern "C" QV_API int qvInitializeBunchStructure(QVBUNCHOFIMAGES* apImages) {
-  if (apImages == nullptr) return 0;
-  apImages->numFrames = 0;
-  apImages->imageArray = nullptr;
-  return 1;
+}  // namespace
+
+extern "C" QV_API int qvFreeImage(DIMAGE* apImage) {
+  return qv::runtime::guarded("qvFreeImage", 0, [&] { return freeImage(apImage); });
 }
 
-extern "C" QV_API int qvCreateBunchStructure(QVBUNCHOFIMAGES* apImages, uint32_t auiNumFrames,
-                                             uint32_t auiFrameBufferSizeBytes) {
+extern "C" QV_API int qvInitializeBunchStructure(QVBUNCHOFIMAGES* apImages) {
+  return qv::runtime::guarded("qvInitializeBunchStructure", 0, [&] {
+    if (apImages == nullptr) return 0;
+    apImages->numFrames = 0;
+    apImages->imageArray = nullptr;
+    return 1;
+  });
+}
+
+namespace {
+
+int createBunch(QVBUNCHOFIMAGES* apImages, uint32_t auiNumFrames,
+                uint32_t auiFrameBufferSizeBytes) {
   if (apImages == nullptr) return 0;
   if (auiNumFrames == 0) return 1;
   // A record array whose size the 32-bit size arithmetic of the interface
@@ -106,17 +128,28 @@ extern "C" QV_API int qvCreateBunchStructure(QVBUNCHOFIMAGES* apImages, uint32_t
   return 1;
 }
 
+}  // namespace
+
+extern "C" QV_API int qvCreateBunchStructure(QVBUNCHOFIMAGES* apImages, uint32_t auiNumFrames,
+                                             uint32_t auiFrameBufferSizeBytes) {
+  return qv::runtime::guarded("qvCreateBunchStructure", 0, [&] {
+    return createBunch(apImages, auiNumFrames, auiFrameBufferSizeBytes);
+  });
+}
+
 extern "C" QV_API int qvFreeBunch(QVBUNCHOFIMAGES* apImages) {
-  if (apImages == nullptr) return 0;
-  if (apImages->numFrames == 0) {
-    apImages->imageArray = nullptr;
+  return qv::runtime::guarded("qvFreeBunch", 0, [&] {
+    if (apImages == nullptr) return 0;
+    if (apImages->numFrames == 0) {
+      apImages->imageArray = nullptr;
+      return 1;
+    }
+    if (apImages->imageArray != nullptr) {
+      freeFrameBuffers(apImages->imageArray, apImages->numFrames);
+      std::free(apImages->imageArray);
+      apImages->imageArray = nullptr;
+    }
+    apImages->numFrames = 0;
     return 1;
-  }
-  if (apImages->imageArray != nullptr) {
-    freeFrameBuffers(apImages->imageArray, apImages->numFrames);
-    std::free(apImages->imageArray);
-    apImages->imageArray = nullptr;
-  }
-  apImages->numFrames = 0;
-  return 1;
+  });
 }

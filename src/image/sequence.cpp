@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "image/image.h"
+#include "runtime/guard.h"
 #include "runtime/log.h"
 
 bool isApproximately(float afValue, float afReference, float afTolerance) {
@@ -39,7 +40,9 @@ int _internal_qvcompareTwoValidImagesINT(const DIMAGE* apFirst, const DIMAGE* ap
   return 1;
 }
 
-extern "C" QV_API int qvIsSequence(QVBUNCHOFIMAGES* aImages) {
+namespace {
+
+int isSequence(QVBUNCHOFIMAGES* aImages) {
   if (aImages == nullptr) {
     _internal_log("qvIsSequence: Error: First parameter (aImages) is NULL. -1 will be returned.");
     return -1;
@@ -78,9 +81,9 @@ extern "C" QV_API int qvIsSequence(QVBUNCHOFIMAGES* aImages) {
   return 1;
 }
 
-extern "C" QV_API int qvIsCompleteSequence(QVBUNCHOFIMAGES* aImages) {
+int isCompleteSequence(QVBUNCHOFIMAGES* aImages) {
   if (aImages == nullptr) return -1;
-  const int iSequence = qvIsSequence(aImages);
+  const int iSequence = isSequence(aImages);
   if (iSequence != 1) return iSequence;
   const uint32_t uiCount = aImages->numFrames;
   if (uiCount == 1) return 1;
@@ -112,4 +115,15 @@ extern "C" QV_API int qvIsCompleteSequence(QVBUNCHOFIMAGES* aImages) {
     uiPrevious = uiFrame;
   }
   return 1;
+}
+
+}  // namespace
+
+extern "C" QV_API int qvIsSequence(QVBUNCHOFIMAGES* aImages) {
+  return qv::runtime::guarded("qvIsSequence", -1, [&] { return isSequence(aImages); });
+}
+
+extern "C" QV_API int qvIsCompleteSequence(QVBUNCHOFIMAGES* aImages) {
+  return qv::runtime::guarded("qvIsCompleteSequence", -1,
+                              [&] { return isCompleteSequence(aImages); });
 }

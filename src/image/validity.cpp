@@ -7,6 +7,7 @@
 #include <string>
 
 #include "image/image.h"
+#include "runtime/guard.h"
 #include "runtime/log.h"
 #include "runtime/text.h"
 
@@ -223,18 +224,23 @@ bool CDIMAGE::checkValidity(const DIMAGE& aImg, std::string& sMessageWhyInvalid)
          checkUncompressedFrameSize(aImg, sMessageWhyInvalid);
 }
 
+namespace {
+
+const char kNullImage[] = "Parameter apImg must not be NULL.";
+
+}  // namespace
+
 int _internal_qvCheckImageValidityEx(DIMAGE* apImg, std::string& sErrorString) {
-  std::string sReason;
-  int iCode = 0;
   if (apImg == nullptr) {
-    sReason = "Parameter apImg must not be NULL.";
-  } else {
-    if (CDIMAGE::checkValidity(*apImg, sReason)) return 1;
-    iCode = -1;
+    _internal_log("CDIMAGE::checkValidity error: %s", kNullImage);
+    sErrorString = kNullImage;
+    return 0;
   }
+  std::string sReason;
+  if (CDIMAGE::checkValidity(*apImg, sReason)) return 1;
   _internal_log("CDIMAGE::checkValidity error: %s", sReason.c_str());
   sErrorString = std::move(sReason);
-  return iCode;
+  return -1;
 }
 
 bool _internal_qvCheckImageValidity(DIMAGE* apImg) {
@@ -244,10 +250,21 @@ bool _internal_qvCheckImageValidity(DIMAGE* apImg) {
 
 extern "C" QV_API int qvCheckImageValidity(DIMAGE* apImg, char* asOutErrorString,
                                            size_t aiOutErrorStringSize) {
-  std::string sErrorMessage;
-  const int iCode = _internal_qvCheckImageValidityEx(apImg, sErrorMessage);
-  if (iCode != 1) {
-    qv::text::copyReason(sErrorMessage, asOutErrorString, aiOutErrorStringSize);
-  }
-  return iCode;
+  return qv::runtime::guarded(
+      "qvCheckImageValidity", -1,
+      [&] {
+        // The answer to a null image needs no memory.
+        if (apImg == nullptr) {
+          _internal_log("CDIMAGE::checkValidity error: %s", kNullImage);
+          qv::text::copyReason(kNullImage, asOutErrorString, aiOutErrorStringSize);
+          return 0;
+        }
+        std::string sErrorMessage;
+        const int iCode = _internal_qvCheckImageValidityEx(apImg, sErrorMessage);
+        if (iCode != 1) {
+          qv::text::copyReason(sErrorMessage, asOutErrorString, aiOutErrorStringSize);
+        }
+        return iCode;
+      },
+      {asOutErrorString, aiOutErrorStringSize});
 }

@@ -4,6 +4,7 @@
 
 #include "legacy/legacy.h"
 #include "legacy/legacy_io.h"
+#include "runtime/guard.h"
 
 using namespace qv::legacy;
 
@@ -88,26 +89,30 @@ int load_bkg_fileEx(const char* name, VIDINFHDR* vinf, double* progress, double 
 }
 
 extern "C" QV_API int load_bkg_file(const char* name, VIDINFHDR* vinf) {
-  return loadBkg(name, vinf, false);
+  return qv::runtime::guarded<int>("load_bkg_file", kReadOutOfMemory,
+                                   [&]() -> int { return loadBkg(name, vinf, false); });
 }
 
 extern "C" QV_API int load_bkg_file_arb(const char* name, VIDINFHDR* vinf) {
-  return loadBkg(name, vinf, true);
+  return qv::runtime::guarded<int>("load_bkg_file_arb", kReadOutOfMemory,
+                                   [&]() -> int { return loadBkg(name, vinf, true); });
 }
 
 extern "C" QV_API int save_bkg_file(const char* name, VIDINFHDR* vinf) {
-  if (vinf == nullptr) return kWriteNoRecord;
-  if (vinf->numframes != 1) return kWriteTooManyFrames;
-  if (!isWritableType(vinf->type)) return kWriteNotWritable;
-  if (!hasFrames(*vinf)) return kWriteNoRecord;
-  if (!fitsFrameHeader(*vinf)) return kWriteNotWritable;
+  return qv::runtime::guarded<int>("save_bkg_file", kWriteOutOfMemory, [&]() -> int {
+    if (vinf == nullptr) return kWriteNoRecord;
+    if (vinf->numframes != 1) return kWriteTooManyFrames;
+    if (!isWritableType(vinf->type)) return kWriteNotWritable;
+    if (!hasFrames(*vinf)) return kWriteNoRecord;
+    if (!fitsFrameHeader(*vinf)) return kWriteNotWritable;
 
-  uint8_t header[kFrameHeaderBytes];
-  encodeFrameHeader(*vinf, header);
-  OutputFile out(name);
-  if (!out.isOpen()) return kWriteCreateFailed;
-  if (!out.write(header, sizeof header) ||
-      !out.write(vinf->framebits[0], static_cast<size_t>(recordFrameBytes(*vinf))))
-    return kWriteFailed;
-  return out.commit() ? kWriteOk : kWriteFailed;
+    uint8_t header[kFrameHeaderBytes];
+    encodeFrameHeader(*vinf, header);
+    OutputFile out(name);
+    if (!out.isOpen()) return kWriteCreateFailed;
+    if (!out.write(header, sizeof header) ||
+        !out.write(vinf->framebits[0], static_cast<size_t>(recordFrameBytes(*vinf))))
+      return kWriteFailed;
+    return out.commit() ? kWriteOk : kWriteFailed;
+  });
 }

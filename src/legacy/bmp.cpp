@@ -9,6 +9,7 @@
 
 #include "legacy/legacy.h"
 #include "legacy/legacy_io.h"
+#include "runtime/guard.h"
 #include "runtime/log.h"
 
 using namespace qv::legacy;
@@ -258,34 +259,38 @@ int _internal_writeBmp8File(const char* asPath, int32_t aiWidth, int32_t aiHeigh
 }
 
 extern "C" QV_API int load_bmp_file(const char* name, VIDINFHDR* vinf, int keepIndices) {
-  checkpoint(1);
-  CheckpointsAtExit atExit;
-  if (name == nullptr || vinf == nullptr) return kReadBmpArgument;
-  if (!isEmptyRecord(*vinf)) return kReadRecordNotEmpty;
-  // The record is written only on success.
-  return readBmp(name, vinf, keepIndices);
+  return qv::runtime::guarded<int>("load_bmp_file", kReadOutOfMemory, [&]() -> int {
+    checkpoint(1);
+    CheckpointsAtExit atExit;
+    if (name == nullptr || vinf == nullptr) return kReadBmpArgument;
+    if (!isEmptyRecord(*vinf)) return kReadRecordNotEmpty;
+    // The record is written only on success.
+    return readBmp(name, vinf, keepIndices);
+  });
 }
 
 extern "C" QV_API int save_bmp_files(const char* name, VIDINFHDR* vinf, int palette,
                                      int digitsCode) {
-  if (vinf == nullptr) return kWriteNoRecord;
-  if (digitsCode < 0 || digitsCode > 3 || palette < 0 || palette > 2 || name == nullptr ||
-      name[0] == '\0')
-    return kWriteBmpArgument;
-  if (!isWritableType(vinf->type)) return kWriteNotWritable;
-  if (!hasFrames(*vinf)) return kWriteNoRecord;
-  if (vinf->bpp != 8) return kWriteBmpNot8Bit;
-  // The last frame has the longest name: refuse before any file is written.
-  const char* sFormat = numberFormat(digitsCode);
-  if (std::snprintf(nullptr, 0, sFormat, name, vinf->numframes) >
-      static_cast<int>(kMaxFrameFileName))
-    return kWriteBmpArgument;
-  std::string sFile(kMaxFrameFileName + 1, '\0');
-  for (int32_t i = 0; i < vinf->numframes; ++i) {
-    std::snprintf(&sFile[0], sFile.size(), sFormat, name, i + 1);
-    if (_internal_writeBmp8File(sFile.c_str(), vinf->width, vinf->height, vinf->framebits[i],
-                                palette) != kWriteOk)
-      return kWriteFailed;
-  }
-  return kWriteOk;
+  return qv::runtime::guarded<int>("save_bmp_files", kWriteFailed, [&]() -> int {
+    if (vinf == nullptr) return kWriteNoRecord;
+    if (digitsCode < 0 || digitsCode > 3 || palette < 0 || palette > 2 || name == nullptr ||
+        name[0] == '\0')
+      return kWriteBmpArgument;
+    if (!isWritableType(vinf->type)) return kWriteNotWritable;
+    if (!hasFrames(*vinf)) return kWriteNoRecord;
+    if (vinf->bpp != 8) return kWriteBmpNot8Bit;
+    // The last frame has the longest name: refuse before any file is written.
+    const char* sFormat = numberFormat(digitsCode);
+    if (std::snprintf(nullptr, 0, sFormat, name, vinf->numframes) >
+        static_cast<int>(kMaxFrameFileName))
+      return kWriteBmpArgument;
+    std::string sFile(kMaxFrameFileName + 1, '\0');
+    for (int32_t i = 0; i < vinf->numframes; ++i) {
+      std::snprintf(&sFile[0], sFile.size(), sFormat, name, i + 1);
+      if (_internal_writeBmp8File(sFile.c_str(), vinf->width, vinf->height, vinf->framebits[i],
+                                  palette) != kWriteOk)
+        return kWriteFailed;
+    }
+    return kWriteOk;
+  });
 }

@@ -11,6 +11,7 @@
 #include "image/image.h"
 #include "legacy/legacy.h"
 #include "legacy/legacy_io.h"
+#include "runtime/guard.h"
 #include "runtime/log.h"
 #include "runtime/text.h"
 
@@ -158,32 +159,58 @@ int convertBunch(QVBUNCHOFIMAGES* aImages, VIDINFHDR* aV, bool bLowMemory, bool&
   return kConvertOk;
 }
 
+int bunchToVidInfHdr(const char* asCall, QVBUNCHOFIMAGES* aImages, VIDINFHDR* aV,
+                     char* asOutErrorString, unsigned int aiOutErrorStringSize,
+                     int aiLowMemoryConsumption, int* apiOutBunchIntact) {
+  std::string sError;
+  bool bIntact = true;
+  const qv::runtime::ReasonBuffer reason{asOutErrorString, aiOutErrorStringSize};
+  // The conversion is guarded on its own: whichever way it ends, a bunch that
+  // low-memory mode has begun to consume is released and the flag set.
+  const int iResult = qv::runtime::guarded(
+      asCall, static_cast<int>(kConvertOutOfMemory),
+      [&] {
+        int r = checkArguments(aImages, aV, aiLowMemoryConsumption, sError);
+        if (r == kConvertOk) r = checkConvertible(aImages, sError);
+        if (r == kConvertOk)
+          r = convertBunch(aImages, aV, aiLowMemoryConsumption == 1, bIntact, sError);
+        if (r != kConvertOk) qv::text::copyReason(sError, asOutErrorString, aiOutErrorStringSize);
+        return r;
+      },
+      reason);
+  // Low-memory mode has consumed the bunch either way: release what is left.
+  if (!bIntact) qvFreeBunch(aImages);
+  if (apiOutBunchIntact != nullptr) *apiOutBunchIntact = bIntact ? 1 : 0;
+  return iResult;
+}
+
 }  // namespace
 
 extern "C" QV_API int qvBunchToVIDINFHDREx2(QVBUNCHOFIMAGES* aImages, VIDINFHDR* aV,
                                             char* asOutErrorString,
                                             unsigned int aiOutErrorStringSize,
                                             int aiLowMemoryConsumption, int* apiOutBunchIntact) {
-  std::string sError;
-  bool bIntact = true;
-  int iResult = checkArguments(aImages, aV, aiLowMemoryConsumption, sError);
-  if (iResult == kConvertOk) iResult = checkConvertible(aImages, sError);
-  if (iResult == kConvertOk)
-    iResult = convertBunch(aImages, aV, aiLowMemoryConsumption == 1, bIntact, sError);
-  // Low-memory mode has consumed the bunch either way: release what is left.
-  if (!bIntact) qvFreeBunch(aImages);
-  if (apiOutBunchIntact != nullptr) *apiOutBunchIntact = bIntact ? 1 : 0;
-  if (iResult != kConvertOk) qv::text::copyReason(sError, asOutErrorString, aiOutErrorStringSize);
-  return iResult;
+  return qv::runtime::guarded("qvBunchToVIDINFHDREx2", static_cast<int>(kConvertOutOfMemory),
+                              [&] {
+                                return bunchToVidInfHdr("qvBunchToVIDINFHDREx2", aImages, aV,
+                                                        asOutErrorString, aiOutErrorStringSize,
+                                                        aiLowMemoryConsumption, apiOutBunchIntact);
+                              },
+                              {asOutErrorString, aiOutErrorStringSize});
 }
 
 extern "C" QV_API int qvBunchToVIDINFHDREx(QVBUNCHOFIMAGES* aImages, VIDINFHDR* aV,
                                            int aiLowMemoryConsumption, int* apiOutBunchIntact) {
-  return qvBunchToVIDINFHDREx2(aImages, aV, nullptr, 0, aiLowMemoryConsumption, apiOutBunchIntact);
+  return qv::runtime::guarded("qvBunchToVIDINFHDREx", static_cast<int>(kConvertOutOfMemory), [&] {
+    return bunchToVidInfHdr("qvBunchToVIDINFHDREx", aImages, aV, nullptr, 0, aiLowMemoryConsumption,
+                            apiOutBunchIntact);
+  });
 }
 
 extern "C" QV_API int qvBunchToVIDINFHDR(QVBUNCHOFIMAGES* aImages, VIDINFHDR* aV) {
-  return qvBunchToVIDINFHDREx2(aImages, aV, nullptr, 0, 0, nullptr);
+  return qv::runtime::guarded("qvBunchToVIDINFHDR", static_cast<int>(kConvertOutOfMemory), [&] {
+    return bunchToVidInfHdr("qvBunchToVIDINFHDR", aImages, aV, nullptr, 0, 0, nullptr);
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -291,6 +318,35 @@ void logOversizedFrame(const DIMAGE& templateImg, const VIDINFHDR& v, int32_t i,
       static_cast<unsigned long long>(uiFrameBytes), static_cast<int>(MAX_TRANSPORT_SIZE));
 }
 
+// The image array of a bunch being built. Every record starts zeroed, so
+// that releasing it, on a failure or an exception, frees exactly the frame
+// buffers made so far.
+class ImagesUnderConstruction {
+ public:
+  explicit ImagesUnderConstruction(size_t aiCount)
+      : m_pImages(static_cast<DIMAGE*>(std::calloc(aiCount, sizeof(DIMAGE)))), m_iCount(aiCount) {}
+  ~ImagesUnderConstruction() { reset(); }
+  ImagesUnderConstruction(const ImagesUnderConstruction&) = delete;
+  ImagesUnderConstruction& operator=(const ImagesUnderConstruction&) = delete;
+
+  DIMAGE* get() const { return m_pImages; }
+  DIMAGE* release() {
+    DIMAGE* pImages = m_pImages;
+    m_pImages = nullptr;
+    return pImages;
+  }
+  void reset() {
+    if (m_pImages == nullptr) return;
+    for (size_t i = 0; i < m_iCount; ++i) std::free(m_pImages[i].frameBuffer);
+    std::free(m_pImages);
+    m_pImages = nullptr;
+  }
+
+ private:
+  DIMAGE* m_pImages;
+  size_t m_iCount;
+};
+
 bool buildImages(const char* asFile, const VIDINFHDR& v, DIMAGE* pImages, int* apiUserBreak,
                  double* apdProgress, double dProgressStart, std::string& sError) {
   const DIMAGE templateImg = makeTemplate(asFile, v);
@@ -349,21 +405,19 @@ bool _internal_VIDINFHDRToBunch(const char* file, VIDINFHDR* in, QVBUNCHOFIMAGES
     return false;
   }
   const size_t n = static_cast<size_t>(in->numframes);
-  // Every record is zeroed so that a failure frees exactly the buffers made.
-  DIMAGE* pImages = static_cast<DIMAGE*>(std::calloc(n, sizeof(DIMAGE)));
-  if (pImages == nullptr) {
-    sErrorString = "Memory allocation error imageArray[" + std::to_string(n) + "].";
+  ImagesUnderConstruction images(n);
+  if (images.get() == nullptr) {
     qvFreeBunch(out);
+    sErrorString = "Memory allocation error imageArray[" + std::to_string(n) + "].";
     return false;
   }
-  if (!buildImages(file, *in, pImages, userbreak, progress, progressStart, sError)) {
-    for (size_t i = 0; i < n; ++i) std::free(pImages[i].frameBuffer);
-    std::free(pImages);
+  if (!buildImages(file, *in, images.get(), userbreak, progress, progressStart, sError)) {
+    images.reset();
     qvFreeBunch(out);
     sErrorString = sError;
     return false;
   }
-  out->imageArray = pImages;
+  out->imageArray = images.release();
   out->numFrames = static_cast<uint32_t>(n);
   return true;
 }

@@ -5,6 +5,7 @@
 
 #include "legacy/legacy.h"
 #include "legacy/legacy_io.h"
+#include "runtime/guard.h"
 #include "runtime/text.h"
 
 using namespace qv::legacy;
@@ -35,48 +36,52 @@ const char* _internal_legacyExtensionOf(int32_t type) {
 }  // namespace qv::legacy
 
 extern "C" QV_API int load_file(int type, const char* name, VIDINFHDR* vinf) {
-  if (type == 0) {
-    const LegacyFileType* fileType = _internal_legacyFileTypeOf(name);
-    if (fileType == nullptr) return kReadNoExtension;
-    type = fileType->type;
-  }
-  switch (type) {
-    case 1:
-      return load_imm_file(name, vinf);
-    case 2:
-      return load_imc_file(name, vinf);
-    case 3:
-      return load_bkg_file(name, vinf);
-    case 4:
-      return load_bkc_file(name, vinf);
-    case 6:
-      return load_bmp_file(name, vinf, 0);
-    default:
-      return kReadUnknownType;
-  }
+  return qv::runtime::guarded<int>("load_file", kReadOutOfMemory, [&]() -> int {
+    if (type == 0) {
+      const LegacyFileType* fileType = _internal_legacyFileTypeOf(name);
+      if (fileType == nullptr) return kReadNoExtension;
+      type = fileType->type;
+    }
+    switch (type) {
+      case 1:
+        return load_imm_file(name, vinf);
+      case 2:
+        return load_imc_file(name, vinf);
+      case 3:
+        return load_bkg_file(name, vinf);
+      case 4:
+        return load_bkc_file(name, vinf);
+      case 6:
+        return load_bmp_file(name, vinf, 0);
+      default:
+        return kReadUnknownType;
+    }
+  });
 }
 
 extern "C" QV_API int save_file(int type, const char* name, VIDINFHDR* vinf) {
-  if (name == nullptr) return kWriteCreateFailed;
-  if (std::strlen(name) > kMaxSaveNameLength) return kWriteNameTooLong;
-  if (vinf == nullptr || vinf->numframes == 0) return kWriteNoRecord;
-  std::string sFileName(name);
-  if (type == 0) {
-    if (vinf->type < 1 || vinf->type > 4) return kWriteNotWritable;
-    type = vinf->type;
-    sFileName += _internal_legacyExtensionOf(type);
-  }
-  switch (type) {
-    case 1:
-      return save_imm_file(sFileName.c_str(), vinf);
-    case 2:
-      return save_imc_file(sFileName.c_str(), vinf);
-    case 3:
-      if (vinf->numframes > 1) return kWriteTooManyFrames;
-      return save_bkg_file(sFileName.c_str(), vinf);
-    case 4:
-      return save_bkc_file(sFileName.c_str(), vinf);
-    default:
-      return kWriteNotWritable;
-  }
+  return qv::runtime::guarded<int>("save_file", kWriteOutOfMemory, [&]() -> int {
+    if (name == nullptr) return kWriteCreateFailed;
+    if (std::strlen(name) > kMaxSaveNameLength) return kWriteNameTooLong;
+    if (vinf == nullptr || vinf->numframes == 0) return kWriteNoRecord;
+    std::string sFileName(name);
+    if (type == 0) {
+      if (vinf->type < 1 || vinf->type > 4) return kWriteNotWritable;
+      type = vinf->type;
+      sFileName += _internal_legacyExtensionOf(type);
+    }
+    switch (type) {
+      case 1:
+        return save_imm_file(sFileName.c_str(), vinf);
+      case 2:
+        return save_imc_file(sFileName.c_str(), vinf);
+      case 3:
+        if (vinf->numframes > 1) return kWriteTooManyFrames;
+        return save_bkg_file(sFileName.c_str(), vinf);
+      case 4:
+        return save_bkc_file(sFileName.c_str(), vinf);
+      default:
+        return kWriteNotWritable;
+    }
+  });
 }

@@ -5,6 +5,7 @@
 #include "codec/frame_codec.h"
 #include "legacy/legacy.h"
 #include "legacy/legacy_io.h"
+#include "runtime/guard.h"
 
 using namespace qv::legacy;
 
@@ -182,33 +183,47 @@ int load_imc_fileEx(const char* name, VIDINFHDR* vinf, int* userbreak, double* p
 }
 
 extern "C" QV_API int load_imc_file(const char* name, VIDINFHDR* vinf) {
-  return loadImcBkc(name, vinf, 2, nullptr, nullptr, 1.0);
+  return qv::runtime::guarded<int>("load_imc_file", kReadOutOfMemory, [&]() -> int {
+    return loadImcBkc(name, vinf, 2, nullptr, nullptr, 1.0);
+  });
 }
 
 extern "C" QV_API int load_bkc_file(const char* name, VIDINFHDR* vinf) {
-  return loadImcBkc(name, vinf, 4, nullptr, nullptr, 1.0);
+  return qv::runtime::guarded<int>("load_bkc_file", kReadOutOfMemory, [&]() -> int {
+    return loadImcBkc(name, vinf, 4, nullptr, nullptr, 1.0);
+  });
 }
 
 extern "C" QV_API int load_imc_bkc_file(const char* name, VIDINFHDR* vinf, int type) {
-  // Any other type would give a record that free_vidinfhdr cannot release.
-  if (type != 2 && type != 4) return kReadUnknownType;
-  return loadImcBkc(name, vinf, type, nullptr, nullptr, 1.0);
+  return qv::runtime::guarded<int>("load_imc_bkc_file", kReadOutOfMemory, [&]() -> int {
+    // Any other type would give a record that free_vidinfhdr cannot release.
+    if (type != 2 && type != 4) return kReadUnknownType;
+    return loadImcBkc(name, vinf, type, nullptr, nullptr, 1.0);
+  });
 }
 
 extern "C" QV_API int save_imc_fileEx(const char* name, VIDINFHDR* vinf, int* userbreak,
                                       double* progress) {
-  return writeImcBkc(name, vinf, userbreak, progress);
+  return qv::runtime::guarded<int>("save_imc_fileEx", kWriteOutOfMemory, [&]() -> int {
+    return writeImcBkc(name, vinf, userbreak, progress);
+  });
 }
 
 extern "C" QV_API int save_imc_file(const char* name, VIDINFHDR* vinf) {
-  return writeImcBkc(name, vinf, nullptr, nullptr);
+  return qv::runtime::guarded<int>("save_imc_file", kWriteOutOfMemory, [&]() -> int {
+    return writeImcBkc(name, vinf, nullptr, nullptr);
+  });
 }
 
 extern "C" QV_API int save_bkc_fileEx(const char* name, VIDINFHDR* vinf, int* userbreak,
                                       double* progress) {
-  return writeImcBkc(name, vinf, userbreak, progress);
+  return qv::runtime::guarded<int>("save_bkc_fileEx", kWriteOutOfMemory, [&]() -> int {
+    return writeImcBkc(name, vinf, userbreak, progress);
+  });
 }
 
 extern "C" QV_API int save_bkc_file(const char* name, VIDINFHDR* vinf) {
-  return writeImcBkc(name, vinf, nullptr, nullptr);
+  return qv::runtime::guarded<int>("save_bkc_file", kWriteOutOfMemory, [&]() -> int {
+    return writeImcBkc(name, vinf, nullptr, nullptr);
+  });
 }

@@ -4,6 +4,7 @@
 
 #include "legacy/legacy.h"
 #include "legacy/legacy_io.h"
+#include "runtime/guard.h"
 
 using namespace qv::legacy;
 
@@ -92,14 +93,19 @@ int load_imm_fileEx(const char* name, VIDINFHDR* vinf, int* userbreak, double* p
 }
 
 extern "C" QV_API int load_imm_file(const char* name, VIDINFHDR* vinf) {
-  return load_imm_fileEx(name, vinf, nullptr, nullptr, 1.0);
+  return qv::runtime::guarded<int>("load_imm_file", kReadOutOfMemory, [&]() -> int {
+    return load_imm_fileEx(name, vinf, nullptr, nullptr, 1.0);
+  });
 }
 
 extern "C" QV_API int save_imm_fileEx(const char* name, VIDINFHDR* vinf, int* userbreak,
                                       double* progress) {
-  return writeImm(name, vinf, userbreak, progress);
+  return qv::runtime::guarded<int>("save_imm_fileEx", kWriteOutOfMemory, [&]() -> int {
+    return writeImm(name, vinf, userbreak, progress);
+  });
 }
 
 extern "C" QV_API int save_imm_file(const char* name, VIDINFHDR* vinf) {
-  return writeImm(name, vinf, nullptr, nullptr);
+  return qv::runtime::guarded<int>("save_imm_file", kWriteOutOfMemory,
+                                   [&]() -> int { return writeImm(name, vinf, nullptr, nullptr); });
 }

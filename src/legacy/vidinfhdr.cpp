@@ -6,8 +6,11 @@
 
 #include "legacy/legacy.h"
 #include "quivox3/quivox3.h"
+#include "runtime/guard.h"
 
 namespace {
+
+const char* const kUntranslatable = "Error translating return code.";
 
 bool isFilledType(int32_t iType) { return iType >= 1 && iType <= 6; }
 
@@ -65,32 +68,40 @@ const char* internalCodeText(int iCode) {
 }  // namespace
 
 extern "C" QV_API void initialize_vidinfhdr(VIDINFHDR* vinf) {
-  if (vinf == nullptr) return;
-  vinf->type = -1;
-  vinf->framebits = nullptr;
-  vinf->framescales = nullptr;
+  qv::runtime::guarded("initialize_vidinfhdr", [&] {
+    if (vinf == nullptr) return;
+    vinf->type = -1;
+    vinf->framebits = nullptr;
+    vinf->framescales = nullptr;
+  });
 }
 
 extern "C" QV_API void free_vidinfhdr(VIDINFHDR* vinf) {
-  if (vinf == nullptr || !isFilledType(vinf->type)) return;
-  vinf->type = -1;
-  std::free(vinf->framescales);
-  vinf->framescales = nullptr;
-  if (vinf->framebits != nullptr) {
-    for (int32_t i = 0; i < vinf->numframes; ++i) std::free(vinf->framebits[i]);
-    std::free(vinf->framebits);
-    vinf->framebits = nullptr;
-  }
+  qv::runtime::guarded("free_vidinfhdr", [&] {
+    if (vinf == nullptr || !isFilledType(vinf->type)) return;
+    vinf->type = -1;
+    std::free(vinf->framescales);
+    vinf->framescales = nullptr;
+    if (vinf->framebits != nullptr) {
+      for (int32_t i = 0; i < vinf->numframes; ++i) std::free(vinf->framebits[i]);
+      std::free(vinf->framebits);
+      vinf->framebits = nullptr;
+    }
+  });
 }
 
+// The call never answers null: when it cannot translate, it answers the
+// fixed text, and so it does should anything go wrong.
 extern "C" QV_API const char* load_file__return_code_to_string(int code, char* buffer, int length) {
-  if (buffer == nullptr || length < 2) return "Error translating return code.";
-  if (const char* sText = exportedCodeText(code)) {
-    std::snprintf(buffer, static_cast<size_t>(length), "%s", sText);
-  } else {
-    std::snprintf(buffer, static_cast<size_t>(length), "Return code %d is unknown.", code);
-  }
-  return buffer;
+  return qv::runtime::guarded("load_file__return_code_to_string", kUntranslatable, [&] {
+    if (buffer == nullptr || length < 2) return kUntranslatable;
+    if (const char* sText = exportedCodeText(code)) {
+      std::snprintf(buffer, static_cast<size_t>(length), "%s", sText);
+    } else {
+      std::snprintf(buffer, static_cast<size_t>(length), "Return code %d is unknown.", code);
+    }
+    return static_cast<const char*>(buffer);
+  });
 }
 
 std::string _internal_legacyLoadResultString(int code, std::string& out) {

@@ -3,6 +3,6 @@
 
 namespace qv::lifecycle {
 
-void processDetach();
+void processDetach() noexcept;
 
 }  // namespace qv::lifecycle

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <new>
 
 namespace qv::platform {
@@ -48,9 +49,16 @@ bool fileModificationTime(const char* asPath, int64_t& aiSeconds) {
 bool OutputFile::create(const char* asPath, Mode aMode, size_t aiBufferBytes) {
   discard();
   if (asPath == nullptr) return false;
-  m_pFile = std::fopen(asPath, aMode == Mode::kExclusive ? "wbx" : "wb");
-  if (m_pFile == nullptr) return false;
+  // The name is kept before the file exists: should keeping it fail, there
+  // is no file that could not be deleted again.
   m_sPath = asPath;
+  m_pFile = std::fopen(asPath, aMode == Mode::kExclusive ? "wbx" : "wb");
+  if (m_pFile == nullptr) {
+    const int iError = errno;
+    m_sPath.clear();
+    errno = iError;
+    return false;
+  }
   if (aiBufferBytes > 0) {
     // The stream must be given the buffer itself; without one the size is
     // ignored. Without memory the default buffer serves.

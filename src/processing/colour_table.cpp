@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "quivox3/quivox3.h"
+#include "runtime/guard.h"
 
 namespace {
 
@@ -109,34 +110,36 @@ void fillOverflowMarker(unsigned char* apTable, size_t aiEntries) {
 extern "C" QV_API int QVV3_INTERNAL_qvCreateColourTable(unsigned char* apTable, int* apiInOutSize,
                                                         int aiPalette, int aiBytesPerPixel,
                                                         int aiEffectiveBits) {
-  if (apTable == nullptr || apiInOutSize == nullptr) return kArgumentError;
-  if (aiPalette < kGrey || aiPalette > kBlueCyanYellowRed) return kArgumentError;
-  if (aiBytesPerPixel != 1 && aiBytesPerPixel != 2) return kArgumentError;
-  if (aiEffectiveBits < 8 || aiEffectiveBits > 16 || aiEffectiveBits > 8 * aiBytesPerPixel) {
-    return kArgumentError;
-  }
-  const size_t iEntries = size_t{1} << (8 * aiBytesPerPixel);
-  const int iNeeded = static_cast<int>(iEntries * kEntryBytes);
-  if (*apiInOutSize < iNeeded) {
-    *apiInOutSize = iNeeded;
-    return kCapacityTooSmall;
-  }
+  return qv::runtime::guarded("QVV3_INTERNAL_qvCreateColourTable", kArgumentError, [&] {
+    if (apTable == nullptr || apiInOutSize == nullptr) return kArgumentError;
+    if (aiPalette < kGrey || aiPalette > kBlueCyanYellowRed) return kArgumentError;
+    if (aiBytesPerPixel != 1 && aiBytesPerPixel != 2) return kArgumentError;
+    if (aiEffectiveBits < 8 || aiEffectiveBits > 16 || aiEffectiveBits > 8 * aiBytesPerPixel) {
+      return kArgumentError;
+    }
+    const size_t iEntries = size_t{1} << (8 * aiBytesPerPixel);
+    const int iNeeded = static_cast<int>(iEntries * kEntryBytes);
+    if (*apiInOutSize < iNeeded) {
+      *apiInOutSize = iNeeded;
+      return kCapacityTooSmall;
+    }
 
-  fillOverflowMarker(apTable, iEntries);
-  const size_t iPaletteEntries = size_t{1} << aiEffectiveBits;
-  switch (aiPalette) {
-    case kGrey:
-      fillGrey(apTable, iPaletteEntries);
-      break;
-    case kBlackBlueGreenRedWhite:
-      fillBlackBlueGreenRedWhite(apTable, iPaletteEntries);
-      break;
-    default:
-      fillBlueCyanYellowRed(apTable, iPaletteEntries);
-      break;
-  }
-  *apiInOutSize = iNeeded;
-  return static_cast<int>(iEntries);
+    fillOverflowMarker(apTable, iEntries);
+    const size_t iPaletteEntries = size_t{1} << aiEffectiveBits;
+    switch (aiPalette) {
+      case kGrey:
+        fillGrey(apTable, iPaletteEntries);
+        break;
+      case kBlackBlueGreenRedWhite:
+        fillBlackBlueGreenRedWhite(apTable, iPaletteEntries);
+        break;
+      default:
+        fillBlueCyanYellowRed(apTable, iPaletteEntries);
+        break;
+    }
+    *apiInOutSize = iNeeded;
+    return static_cast<int>(iEntries);
+  });
 }
 
 namespace {
@@ -160,29 +163,32 @@ extern "C" QV_API int QVV3_INTERNAL_qvGrayToRGB24(const unsigned char* apSource,
                                                   unsigned char* apDestination, int* apiInOutSize,
                                                   const unsigned char* apTable, int aiBytesPerPixel,
                                                   int aiPixelCount) {
-  if (aiBytesPerPixel != 1 && aiBytesPerPixel != 2) return kArgumentError;
-  if (aiPixelCount < 1) return kArgumentError;
-  if (apSource == nullptr || apDestination == nullptr || apiInOutSize == nullptr ||
-      apTable == nullptr) {
-    return kArgumentError;
-  }
-  if (static_cast<int64_t>(aiSourceLength) < static_cast<int64_t>(aiPixelCount) * aiBytesPerPixel) {
-    return kArgumentError;
-  }
-  // The needed size is reported through an int; a count whose output would
-  // not fit it cannot be described, let alone converted.
-  const int64_t iNeeded = static_cast<int64_t>(aiPixelCount) * 3;
-  if (iNeeded > INT32_MAX) return kArgumentError;
-  if (*apiInOutSize < iNeeded) {
+  return qv::runtime::guarded("QVV3_INTERNAL_qvGrayToRGB24", kArgumentError, [&] {
+    if (aiBytesPerPixel != 1 && aiBytesPerPixel != 2) return kArgumentError;
+    if (aiPixelCount < 1) return kArgumentError;
+    if (apSource == nullptr || apDestination == nullptr || apiInOutSize == nullptr ||
+        apTable == nullptr) {
+      return kArgumentError;
+    }
+    if (static_cast<int64_t>(aiSourceLength) <
+        static_cast<int64_t>(aiPixelCount) * aiBytesPerPixel) {
+      return kArgumentError;
+    }
+    // The needed size is reported through an int; a count whose output would
+    // not fit it cannot be described, let alone converted.
+    const int64_t iNeeded = static_cast<int64_t>(aiPixelCount) * 3;
+    if (iNeeded > INT32_MAX) return kArgumentError;
+    if (*apiInOutSize < iNeeded) {
+      *apiInOutSize = static_cast<int>(iNeeded);
+      return kCapacityTooSmall;
+    }
+    const size_t iPixels = static_cast<size_t>(aiPixelCount);
+    if (aiBytesPerPixel == 1) {
+      mapThroughTable<1>(apSource, apDestination, apTable, iPixels);
+    } else {
+      mapThroughTable<2>(apSource, apDestination, apTable, iPixels);
+    }
     *apiInOutSize = static_cast<int>(iNeeded);
-    return kCapacityTooSmall;
-  }
-  const size_t iPixels = static_cast<size_t>(aiPixelCount);
-  if (aiBytesPerPixel == 1) {
-    mapThroughTable<1>(apSource, apDestination, apTable, iPixels);
-  } else {
-    mapThroughTable<2>(apSource, apDestination, apTable, iPixels);
-  }
-  *apiInOutSize = static_cast<int>(iNeeded);
-  return 0;
+    return 0;
+  });
 }

@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "processing/jpeg_decode.h"
 #include "quivox3/quivox3.h"
+#include "runtime/guard.h"
 
 namespace {
 
@@ -51,9 +52,7 @@ void markDecoded(DIMAGE& aImg, int aiFormat, size_t aiSize) {
   aImg.sourceHeader.totalLength = static_cast<uint32_t>(aiSize + QV_HDR_IMAGE_SIZE);
 }
 
-}  // namespace
-
-extern "C" QV_API int qvDecompressImage(DIMAGE* apOutImage, DIMAGE* apInImage) {
+int decompressImage(DIMAGE* apOutImage, DIMAGE* apInImage) {
   if (apOutImage == nullptr || apInImage == nullptr) return kNullArgument;
   const DIMAGE in = *apInImage;
   if (in.frameHeader.imageFormat != CF_IMAGE_FORMAT_JPEG) return kNotJpeg;
@@ -80,7 +79,7 @@ extern "C" QV_API int qvDecompressImage(DIMAGE* apOutImage, DIMAGE* apInImage) {
   return kDecoded;
 }
 
-extern "C" QV_API int qvDecompressImageInPlace(DIMAGE* apImage) {
+int decompressImageInPlace(DIMAGE* apImage) {
   if (apImage == nullptr) return kNullArgument;
   DIMAGE& img = *apImage;
   if (img.frameHeader.imageFormat != CF_IMAGE_FORMAT_JPEG) return kNotJpeg;
@@ -106,16 +105,35 @@ extern "C" QV_API int qvDecompressImageInPlace(DIMAGE* apImage) {
   return kDecoded;
 }
 
-extern "C" QV_API int qvDecompressSequence(QVBUNCHOFIMAGES* apImages, int aiReleaseCompressed) {
+int decompressSequence(QVBUNCHOFIMAGES* apImages, int aiReleaseCompressed) {
   if (apImages == nullptr || apImages->numFrames == 0 || apImages->imageArray == nullptr) return 0;
   for (uint32_t i = 0; i < apImages->numFrames; ++i) {
     DIMAGE compressed = apImages->imageArray[i];
     DIMAGE decoded;
-    const int iResult = qvDecompressImage(&decoded, &compressed);
+    const int iResult = decompressImage(&decoded, &compressed);
     if (iResult < 0) return -1;
     if (iResult == kNotJpeg) continue;
     apImages->imageArray[i] = decoded;
     if (aiReleaseCompressed == 1) std::free(compressed.frameBuffer);
   }
   return 1;
+}
+
+}  // namespace
+
+// Out of memory has its own result; any other failure counts as a failed
+// decoding, which leaves the images as they were.
+extern "C" QV_API int qvDecompressImage(DIMAGE* apOutImage, DIMAGE* apInImage) {
+  return qv::runtime::guarded("qvDecompressImage", kOutOfMemory, kDecodeFailed,
+                              [&] { return decompressImage(apOutImage, apInImage); });
+}
+
+extern "C" QV_API int qvDecompressImageInPlace(DIMAGE* apImage) {
+  return qv::runtime::guarded("qvDecompressImageInPlace", kOutOfMemory, kDecodeFailed,
+                              [&] { return decompressImageInPlace(apImage); });
+}
+
+extern "C" QV_API int qvDecompressSequence(QVBUNCHOFIMAGES* apImages, int aiReleaseCompressed) {
+  return qv::runtime::guarded("qvDecompressSequence", -1,
+                              [&] { return decompressSequence(apImages, aiReleaseCompressed); });
 }

@@ -6,6 +6,7 @@
 
 #include "image/image.h"
 #include "quivox3/quivox3.h"
+#include "runtime/guard.h"
 
 namespace {
 
@@ -44,12 +45,9 @@ void storeIfWanted(T* apOut, T aValue) {
   if (apOut != nullptr) *apOut = aValue;
 }
 
-}  // namespace
-
-extern "C" QV_API int qvGetFrameFromDIMAGE(void* apDestination, int* apiInOutSize, DIMAGE* apImage,
-                                           int* apiOutWidth, int* apiOutHeight,
-                                           int* apiOutPixelKind, int* apiOutBytesPerPixel,
-                                           int* apiOutEffectiveBits, DIMAGE* apOutHeaderCopy) {
+int copyFrame(void* apDestination, int* apiInOutSize, DIMAGE* apImage, int* apiOutWidth,
+              int* apiOutHeight, int* apiOutPixelKind, int* apiOutBytesPerPixel,
+              int* apiOutEffectiveBits, DIMAGE* apOutHeaderCopy) {
   if (apDestination == nullptr || apiInOutSize == nullptr || apImage == nullptr) {
     return kArgumentMissing;
   }
@@ -94,11 +92,25 @@ extern "C" QV_API int qvGetFrameFromDIMAGE(void* apDestination, int* apiInOutSiz
   return kDone;
 }
 
+}  // namespace
+
+// Without memory the frame cannot be had, as when its decoding fails.
+extern "C" QV_API int qvGetFrameFromDIMAGE(void* apDestination, int* apiInOutSize, DIMAGE* apImage,
+                                           int* apiOutWidth, int* apiOutHeight,
+                                           int* apiOutPixelKind, int* apiOutBytesPerPixel,
+                                           int* apiOutEffectiveBits, DIMAGE* apOutHeaderCopy) {
+  return qv::runtime::guarded("qvGetFrameFromDIMAGE", kDecompressionFailed, [&] {
+    return copyFrame(apDestination, apiInOutSize, apImage, apiOutWidth, apiOutHeight,
+                     apiOutPixelKind, apiOutBytesPerPixel, apiOutEffectiveBits, apOutHeaderCopy);
+  });
+}
+
 extern "C" QV_API int getFrameFromDIMAGE(void* apDestination, int* apiInOutSize, DIMAGE* apImage,
                                          int* apiOutWidth, int* apiOutHeight, int* apiOutPixelKind,
                                          int* apiOutBytesPerPixel, int* apiOutEffectiveBits,
                                          DIMAGE* apOutHeaderCopy) {
-  return qvGetFrameFromDIMAGE(apDestination, apiInOutSize, apImage, apiOutWidth, apiOutHeight,
-                              apiOutPixelKind, apiOutBytesPerPixel, apiOutEffectiveBits,
-                              apOutHeaderCopy);
+  return qv::runtime::guarded("getFrameFromDIMAGE", kDecompressionFailed, [&] {
+    return copyFrame(apDestination, apiInOutSize, apImage, apiOutWidth, apiOutHeight,
+                     apiOutPixelKind, apiOutBytesPerPixel, apiOutEffectiveBits, apOutHeaderCopy);
+  });
 }

@@ -6,6 +6,7 @@
 
 #include "processing/legacy_frames.h"
 #include "quivox3/quivox3.h"
+#include "runtime/guard.h"
 
 namespace {
 
@@ -86,23 +87,28 @@ int effectiveBits(const VIDINFHDR& aV) {
 
 extern "C" QV_API int normalizeframes_rect(VIDINFHDR* vinf, unsigned int x1, unsigned int y1,
                                            unsigned int x2, unsigned int y2) {
-  if (vinf == nullptr || vinf->type == qv::processing::kEmptyType ||
-      !qv::processing::isSupportedDepth(vinf->bpp)) {
-    return -1;
-  }
-  if (qv::processing::pixelsPerFrame(*vinf) == 0 || !qv::processing::hasAllFrames(*vinf)) return -1;
-  Rect r{std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2)};
-  if (r.x2 >= static_cast<size_t>(vinf->width) || r.y2 >= static_cast<size_t>(vinf->height)) {
-    return -1;
-  }
-  const double dTop = static_cast<double>((uint64_t{1} << effectiveBits(*vinf)) - 1);
-  qv::processing::dispatchDepth(
-      vinf->bpp, [&](auto aTag) { normalizeAllFrames<decltype(aTag)>(*vinf, r, dTop); });
-  return 0;
+  return qv::runtime::guarded("normalizeframes_rect", -1, [&] {
+    if (vinf == nullptr || vinf->type == qv::processing::kEmptyType ||
+        !qv::processing::isSupportedDepth(vinf->bpp)) {
+      return -1;
+    }
+    if (qv::processing::pixelsPerFrame(*vinf) == 0 || !qv::processing::hasAllFrames(*vinf))
+      return -1;
+    Rect r{std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2)};
+    if (r.x2 >= static_cast<size_t>(vinf->width) || r.y2 >= static_cast<size_t>(vinf->height)) {
+      return -1;
+    }
+    const double dTop = static_cast<double>((uint64_t{1} << effectiveBits(*vinf)) - 1);
+    qv::processing::dispatchDepth(
+        vinf->bpp, [&](auto aTag) { normalizeAllFrames<decltype(aTag)>(*vinf, r, dTop); });
+    return 0;
+  });
 }
 
 extern "C" QV_API int normalizeframes(VIDINFHDR* vinf) {
-  if (vinf == nullptr) return -1;
-  return normalizeframes_rect(vinf, 0, 0, static_cast<unsigned>(vinf->width) - 1u,
-                              static_cast<unsigned>(vinf->height) - 1u);
+  return qv::runtime::guarded("normalizeframes", -1, [&] {
+    if (vinf == nullptr) return -1;
+    return normalizeframes_rect(vinf, 0, 0, static_cast<unsigned>(vinf->width) - 1u,
+                                static_cast<unsigned>(vinf->height) - 1u);
+  });
 }

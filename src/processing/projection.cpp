@@ -8,6 +8,7 @@
 #include "processing/legacy_frames.h"
 #include "processing/projection.h"
 #include "quivox3/quivox3.h"
+#include "runtime/guard.h"
 
 namespace {
 
@@ -128,24 +129,26 @@ int averageframes(VIDINFHDR* vinf) { return projectFrames(vinf, true); }
 int maxframes(VIDINFHDR* vinf) { return projectFrames(vinf, false); }
 
 extern "C" QV_API int convert_format(VIDINFHDR* vinf, int newType, int mode) {
-  if (vinf == nullptr || vinf->type < kTypeImm || vinf->type > kTypeBkc) return -1;
-  switch (newType) {
-    case kTypeImm:
-    case kTypeImc:
-    case kTypeBkc:
-      if (mode != kModeNone) return -3;
-      break;
-    case kTypeBkg:
-      if (vinf->numframes > 1) {
-        if (mode == kModeNone) return -4;
-        if (mode != kModeAverage && mode != kModeMaximum) return -3;
-        const int iResult = mode == kModeAverage ? averageframes(vinf) : maxframes(vinf);
-        if (iResult != 0) return iResult;
-      }
-      break;
-    default:
-      return -2;
-  }
-  vinf->type = newType;
-  return 0;
+  return qv::runtime::guarded("convert_format", kProjectionOutOfMemory, [&] {
+    if (vinf == nullptr || vinf->type < kTypeImm || vinf->type > kTypeBkc) return -1;
+    switch (newType) {
+      case kTypeImm:
+      case kTypeImc:
+      case kTypeBkc:
+        if (mode != kModeNone) return -3;
+        break;
+      case kTypeBkg:
+        if (vinf->numframes > 1) {
+          if (mode == kModeNone) return -4;
+          if (mode != kModeAverage && mode != kModeMaximum) return -3;
+          const int iResult = mode == kModeAverage ? averageframes(vinf) : maxframes(vinf);
+          if (iResult != 0) return iResult;
+        }
+        break;
+      default:
+        return -2;
+    }
+    vinf->type = newType;
+    return 0;
+  });
 }

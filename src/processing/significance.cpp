@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "processing/legacy_frames.h"
 #include "quivox3/quivox3.h"
+#include "runtime/guard.h"
 
 namespace {
 
@@ -97,42 +98,44 @@ void computeMap(const VIDINFHDR& aA, const VIDINFHDR& aB, double adFactor, size_
 
 extern "C" QV_API int calculate_significance_map(VIDINFHDR* seqA, VIDINFHDR* seqB, VIDINFHDR* map,
                                                  double factor) {
-  if (map == nullptr || map->type != qv::processing::kEmptyType) return kMapNotEmpty;
-  if (!hasTwoFrames(seqA)) return kTooFewFramesA;
-  if (!hasTwoFrames(seqB)) return kTooFewFramesB;
-  if (seqA->numframes != seqB->numframes) return kFrameCountsDiffer;
-  if (seqA->width != seqB->width || seqA->height != seqB->height || seqA->bpp != seqB->bpp ||
-      seqA->ebpp != seqB->ebpp) {
-    return kGeometryDiffers;
-  }
-  if (!qv::processing::isSupportedDepth(seqA->bpp)) return kUnsupportedDepth;
-  const size_t iPixels = qv::processing::pixelsPerFrame(*seqA);
-  if (iPixels == 0) return kGeometryDiffers;
+  return qv::runtime::guarded("calculate_significance_map", kOutOfMemory, [&] {
+    if (map == nullptr || map->type != qv::processing::kEmptyType) return kMapNotEmpty;
+    if (!hasTwoFrames(seqA)) return kTooFewFramesA;
+    if (!hasTwoFrames(seqB)) return kTooFewFramesB;
+    if (seqA->numframes != seqB->numframes) return kFrameCountsDiffer;
+    if (seqA->width != seqB->width || seqA->height != seqB->height || seqA->bpp != seqB->bpp ||
+        seqA->ebpp != seqB->ebpp) {
+      return kGeometryDiffers;
+    }
+    if (!qv::processing::isSupportedDepth(seqA->bpp)) return kUnsupportedDepth;
+    const size_t iPixels = qv::processing::pixelsPerFrame(*seqA);
+    if (iPixels == 0) return kGeometryDiffers;
 
-  const size_t iBytesPerPixel = static_cast<size_t>(seqA->bpp / 8);
-  MallocPtr<unsigned char> pMapFrame(
-      static_cast<unsigned char*>(std::calloc(iPixels, iBytesPerPixel)));
-  auto pSums = mallocArray<BlockSums>(1);
-  auto pBits = mallocArray<unsigned char*>(1);
-  auto pScales = mallocArray<double>(1);
-  if (!pMapFrame || !pSums || !pBits || !pScales) return kOutOfMemory;
+    const size_t iBytesPerPixel = static_cast<size_t>(seqA->bpp / 8);
+    MallocPtr<unsigned char> pMapFrame(
+        static_cast<unsigned char*>(std::calloc(iPixels, iBytesPerPixel)));
+    auto pSums = mallocArray<BlockSums>(1);
+    auto pBits = mallocArray<unsigned char*>(1);
+    auto pScales = mallocArray<double>(1);
+    if (!pMapFrame || !pSums || !pBits || !pScales) return kOutOfMemory;
 
-  qv::processing::dispatchDepth(seqA->bpp, [&](auto aTag) {
-    using Pixel = decltype(aTag);
-    computeMap<Pixel>(*seqA, *seqB, factor, iPixels, *pSums,
-                      reinterpret_cast<Pixel*>(pMapFrame.get()));
+    qv::processing::dispatchDepth(seqA->bpp, [&](auto aTag) {
+      using Pixel = decltype(aTag);
+      computeMap<Pixel>(*seqA, *seqB, factor, iPixels, *pSums,
+                        reinterpret_cast<Pixel*>(pMapFrame.get()));
+    });
+
+    map->width = seqA->width;
+    map->height = seqA->height;
+    map->bpp = seqA->bpp;
+    map->ebpp = seqA->ebpp;
+    map->scale = seqA->scale;
+    map->numframes = 1;
+    pBits.get()[0] = pMapFrame.release();
+    pScales.get()[0] = seqA->scale;
+    map->framebits = pBits.release();
+    map->framescales = pScales.release();
+    map->type = kMapType;
+    return 0;
   });
-
-  map->width = seqA->width;
-  map->height = seqA->height;
-  map->bpp = seqA->bpp;
-  map->ebpp = seqA->ebpp;
-  map->scale = seqA->scale;
-  map->numframes = 1;
-  pBits.get()[0] = pMapFrame.release();
-  pScales.get()[0] = seqA->scale;
-  map->framebits = pBits.release();
-  map->framescales = pScales.release();
-  map->type = kMapType;
-  return 0;
 }

@@ -3,6 +3,7 @@
 
 #include "processing/legacy_frames.h"
 #include "quivox3/quivox3.h"
+#include "runtime/guard.h"
 
 namespace {
 
@@ -87,18 +88,21 @@ void filterFrame(Pixel* apFrame, size_t aiWidth, size_t aiHeight) {
 }  // namespace
 
 extern "C" QV_API int xrayfilter(VIDINFHDR* vinf) {
-  if (vinf == nullptr || vinf->type == qv::processing::kEmptyType) return -1;
-  if (vinf->width < kMinimumSide || vinf->height < kMinimumSide) return -1;
-  if (!qv::processing::isSupportedDepth(vinf->bpp)) return -1;
-  if (qv::processing::pixelsPerFrame(*vinf) == 0 || !qv::processing::hasAllFrames(*vinf)) return -1;
+  return qv::runtime::guarded("xrayfilter", -1, [&] {
+    if (vinf == nullptr || vinf->type == qv::processing::kEmptyType) return -1;
+    if (vinf->width < kMinimumSide || vinf->height < kMinimumSide) return -1;
+    if (!qv::processing::isSupportedDepth(vinf->bpp)) return -1;
+    if (qv::processing::pixelsPerFrame(*vinf) == 0 || !qv::processing::hasAllFrames(*vinf))
+      return -1;
 
-  const size_t iWidth = static_cast<size_t>(vinf->width);
-  const size_t iHeight = static_cast<size_t>(vinf->height);
-  qv::processing::dispatchDepth(vinf->bpp, [&](auto aTag) {
-    using Pixel = decltype(aTag);
-    for (int32_t i = 0; i < vinf->numframes; ++i) {
-      filterFrame(qv::processing::framePixels<Pixel>(*vinf, i), iWidth, iHeight);
-    }
+    const size_t iWidth = static_cast<size_t>(vinf->width);
+    const size_t iHeight = static_cast<size_t>(vinf->height);
+    qv::processing::dispatchDepth(vinf->bpp, [&](auto aTag) {
+      using Pixel = decltype(aTag);
+      for (int32_t i = 0; i < vinf->numframes; ++i) {
+        filterFrame(qv::processing::framePixels<Pixel>(*vinf, i), iWidth, iHeight);
+      }
+    });
+    return 0;
   });
-  return 0;
 }

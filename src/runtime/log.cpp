@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "platform/tine_api.h"
 #include "quivox3/quivox3.h"
+#include "runtime/guard.h"
 #include "runtime/logging.h"
 
 // Process-wide runtime state. Deliberately unlocked: every message at
@@ -94,20 +95,32 @@ void _internal_initLogging(bool abCompose) {
   }
 }
 
-void _internal_log(const char* asFormat, ...) {
+void _internal_log(const char* asFormat, ...) noexcept {
   if (g_iVerbosity == 0) return;
   char message[510];
   va_list args;
   va_start(args, asFormat);
   std::vsnprintf(message, sizeof message, asFormat, args);
   va_end(args);
-  if (!g_bLoggingInitialized) {
-    _internal_initLogging(true);
-    g_bLoggingInitialized = true;
+  // Composing the default file name needs memory. Without it this message
+  // goes to standard error and the next one tries again, rather than
+  // writing a file nobody chose or failing the caller. A message written
+  // while the initialisation runs (from a call failing inside it) does not
+  // start it again.
+  static thread_local bool t_bInitializing = false;
+  bool bInitialized = g_bLoggingInitialized;
+  if (!bInitialized && !t_bInitializing) {
+    t_bInitializing = true;
+    try {
+      _internal_initLogging(true);
+      g_bLoggingInitialized = bInitialized = true;
+    } catch (...) {
+    }
+    t_bInitializing = false;
   }
   FILE* destination = logStream();
   FILE* opened = nullptr;
-  if (g_iVerbosity > 2) {
+  if (g_iVerbosity > 2 && bInitialized) {
     opened = std::fopen(g_sLogFilePath, "at");
     destination = opened != nullptr ? opened : stderr;
   }
@@ -118,7 +131,7 @@ void _internal_log(const char* asFormat, ...) {
   if (opened != nullptr) std::fclose(opened);
 }
 
-int _internal_getLogLevel() {
+int _internal_getLogLevel() noexcept {
   if (g_iLogLevel != 0) return g_iLogLevel;
   static const char kVariable[] = "KELTA_CLIENTLIB_LOGLEVEL";
   if (const char* value = std::getenv(kVariable)) {
@@ -174,31 +187,37 @@ void _internal_logVerbosityChange(int aiOldLevel, const char* asOldFile, int aiN
         insertion, aiOldLevel, asOldFile, aiNewLevel, asNewFile);
 }
 
-extern "C" QV_API int qvGetVerbose(void) { return g_iVerbosity; }
-
-extern "C" QV_API int qvGetVerboseEx(int* apiVerbosity, char* asLogFileName, int* apiSize) {
-  if (apiVerbosity == nullptr || asLogFileName == nullptr || apiSize == nullptr) return -1;
-  if (g_iVerbosity == 3) {
-    int needed = static_cast<int>(std::strlen(g_sLogFilePath)) + 1;
-    if (*apiSize < needed) {
-      *apiSize = needed;
-      return 0;
-    }
-    std::memcpy(asLogFileName, g_sLogFilePath, static_cast<size_t>(needed));
-    *apiSize = needed;
-  } else {
-    if (*apiSize < 1) {
-      *apiSize = 1;
-      return 0;
-    }
-    asLogFileName[0] = '\0';
-    *apiSize = 1;
-  }
-  *apiVerbosity = g_iVerbosity;
-  return 1;
+extern "C" QV_API int qvGetVerbose(void) {
+  return qv::runtime::guarded("qvGetVerbose", 0, [] { return g_iVerbosity; });
 }
 
-extern "C" QV_API int qvSetVerboseEx(int aiLevel, const char* asLogFileName) {
+extern "C" QV_API int qvGetVerboseEx(int* apiVerbosity, char* asLogFileName, int* apiSize) {
+  return qv::runtime::guarded("qvGetVerboseEx", -1, [&] {
+    if (apiVerbosity == nullptr || asLogFileName == nullptr || apiSize == nullptr) return -1;
+    if (g_iVerbosity == 3) {
+      int needed = static_cast<int>(std::strlen(g_sLogFilePath)) + 1;
+      if (*apiSize < needed) {
+        *apiSize = needed;
+        return 0;
+      }
+      std::memcpy(asLogFileName, g_sLogFilePath, static_cast<size_t>(needed));
+      *apiSize = needed;
+    } else {
+      if (*apiSize < 1) {
+        *apiSize = 1;
+        return 0;
+      }
+      asLogFileName[0] = '\0';
+      *apiSize = 1;
+    }
+    *apiVerbosity = g_iVerbosity;
+    return 1;
+  });
+}
+
+namespace {
+
+int setVerbosity(int aiLevel, const char* asLogFileName) {
   if (aiLevel < 0 || aiLevel > 3 || (aiLevel == 3 && asLogFileName == nullptr)) return 0;
   if (!g_bLoggingInitialized) {
     _internal_initLogging(true);
@@ -210,21 +229,41 @@ extern "C" QV_API int qvSetVerboseEx(int aiLevel, const char* asLogFileName) {
   char sOldLogFilePath[1024];
   std::snprintf(sOldLogFilePath, sizeof sOldLogFilePath, "%s", g_sLogFilePath);
   const int oldLevel = g_iVerbosity;
+  FILE* const pOldStream = g_pLogStream;
   g_iVerbosity = aiLevel;
   g_pLogStream = aiLevel == 2 ? stdout : nullptr;
   if (aiLevel == 3) {
     std::snprintf(g_sLogFilePath, sizeof g_sLogFilePath, "%s", asLogFileName);
-    _internal_initLogging(asLogFileName[0] == '\0');
+    try {
+      _internal_initLogging(asLogFileName[0] == '\0');
+    } catch (...) {
+      // A refused change changes nothing: the old destination stays.
+      g_iVerbosity = oldLevel;
+      g_pLogStream = pOldStream;
+      std::snprintf(g_sLogFilePath, sizeof g_sLogFilePath, "%s", sOldLogFilePath);
+      throw;
+    }
   }
   if (levelChanges || aiLevel == 3)
     _internal_logVerbosityChange(oldLevel, sOldLogFilePath, g_iVerbosity, g_sLogFilePath, false);
   return 1;
 }
 
-extern "C" QV_API int qvSetVerbose(int aiLevel) { return qvSetVerboseEx(aiLevel, nullptr); }
+}  // namespace
 
-extern "C" QV_API const char* qvLibraryInfoEx(unsigned* vMajor, unsigned* vMinor,
-                                              unsigned* vSubMinor, char* buffer, unsigned* buflen) {
+extern "C" QV_API int qvSetVerboseEx(int aiLevel, const char* asLogFileName) {
+  return qv::runtime::guarded("qvSetVerboseEx", 0,
+                              [&] { return setVerbosity(aiLevel, asLogFileName); });
+}
+
+extern "C" QV_API int qvSetVerbose(int aiLevel) {
+  return qv::runtime::guarded("qvSetVerbose", 0, [&] { return setVerbosity(aiLevel, nullptr); });
+}
+
+namespace {
+
+const char* libraryInfo(unsigned* vMajor, unsigned* vMinor, unsigned* vSubMinor, char* buffer,
+                        unsigned* buflen) {
   if (vMajor != nullptr) *vMajor = 1;
   if (vMinor != nullptr) *vMinor = 0;
   if (vSubMinor != nullptr) *vSubMinor = 0;
@@ -241,7 +280,17 @@ extern "C" QV_API const char* qvLibraryInfoEx(unsigned* vMajor, unsigned* vMinor
   return buffer;
 }
 
+}  // namespace
+
+extern "C" QV_API const char* qvLibraryInfoEx(unsigned* vMajor, unsigned* vMinor,
+                                              unsigned* vSubMinor, char* buffer, unsigned* buflen) {
+  return qv::runtime::guarded("qvLibraryInfoEx", static_cast<const char*>(nullptr), [&] {
+    return libraryInfo(vMajor, vMinor, vSubMinor, buffer, buflen);
+  });
+}
+
 extern "C" QV_API const char* qvLibraryInfo(unsigned* vMajor, unsigned* vMinor, char* buffer,
                                             unsigned* buflen) {
-  return qvLibraryInfoEx(vMajor, vMinor, nullptr, buffer, buflen);
+  return qv::runtime::guarded("qvLibraryInfo", static_cast<const char*>(nullptr),
+                              [&] { return libraryInfo(vMajor, vMinor, nullptr, buffer, buflen); });
 }

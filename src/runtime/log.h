@@ -3,11 +3,13 @@
 
 #include <cstdio>
 
-// printf-like; writes one message where the verbosity says. Never fails.
-void _internal_log(const char* asFormat, ...) __attribute__((format(printf, 1, 2)));
+// printf-like; writes one message where the verbosity says. Never fails and
+// never throws: it is called from destructors, clean-up paths and the TINE
+// callback thread.
+void _internal_log(const char* asFormat, ...) noexcept __attribute__((format(printf, 1, 2)));
 
 // 1 or 2; trace lines are written only when it returns more than 1.
-int _internal_getLogLevel();
+int _internal_getLogLevel() noexcept;
 
 void _internal_initLogging(bool abCompose);
 void _internal_logLibraryInfo(FILE* aStream, const char* asPrefix);

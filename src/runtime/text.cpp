@@ -24,4 +24,13 @@ void copyReason(const std::string& reason, char* buffer, size_t size) {
   buffer[length] = '\0';
 }
 
+void copyReason(const char* reason, char* buffer, size_t size) {
+  if (buffer == nullptr || size <= 1) return;
+  if (reason == nullptr) reason = "";
+  const size_t available = std::strlen(reason);
+  const size_t length = available < size - 1 ? available : size - 1;
+  std::memcpy(buffer, reason, length);
+  buffer[length] = '\0';
+}
+
 }  // namespace qv::text

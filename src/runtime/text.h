@@ -27,5 +27,7 @@ bool endsWithIgnoringCase(const char* name, const char* ending);
 // A reason text into a caller's buffer: nothing when the buffer is null or
 // holds fewer than 2 bytes, else cut to size - 1 characters and terminated.
 void copyReason(const std::string& reason, char* buffer, size_t size);
+// The same for a fixed text; needs no memory.
+void copyReason(const char* reason, char* buffer, size_t size);
 
 }  // namespace qv::text

@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "quivox3/quivox3.h"
+#include "runtime/guard.h"
 #include "runtime/text.h"
 
 void platformGetTime(timeValue* apOut) {
@@ -32,7 +33,9 @@ void copyCut(char* asBuffer, size_t aiSize, const char* asText) {
 
 }  // namespace
 
-extern "C" QV_API char* QVV3_INTERNAL_getTimeString(char* asBuffer, int aiBufferSize) {
+namespace {
+
+char* currentTimeString(char* asBuffer, int aiBufferSize) {
   if (asBuffer == nullptr || aiBufferSize < 26) return nullptr;
   timeValue now;
   platformGetTime(&now);
@@ -47,6 +50,13 @@ extern "C" QV_API char* QVV3_INTERNAL_getTimeString(char* asBuffer, int aiBuffer
   }
   copyCut(asBuffer, static_cast<size_t>(aiBufferSize), text);
   return asBuffer;
+}
+
+}  // namespace
+
+extern "C" QV_API char* QVV3_INTERNAL_getTimeString(char* asBuffer, int aiBufferSize) {
+  return qv::runtime::guarded("QVV3_INTERNAL_getTimeString", static_cast<char*>(nullptr),
+                              [&] { return currentTimeString(asBuffer, aiBufferSize); });
 }
 
 char* platformTimeToUTCString(int64_t aiSeconds, uint32_t auiFraction, bool abMicroseconds,
@@ -83,10 +93,13 @@ extern "C" QV_API char* QVV3_INTERNAL_platformTimeToUTCString(int64_t aiSeconds,
                                                               int aiMicroseconds, int aiBrackets,
                                                               int aiAmPm, char* asBuffer,
                                                               int aiBufferSize) {
-  if (aiFraction < 0 || aiBufferSize < 0) return nullptr;
-  return platformTimeToUTCString(aiSeconds, static_cast<uint32_t>(aiFraction), aiMicroseconds != 0,
-                                 aiBrackets != 0, aiAmPm != 0, asBuffer,
-                                 static_cast<uint32_t>(aiBufferSize));
+  return qv::runtime::guarded(
+      "QVV3_INTERNAL_platformTimeToUTCString", static_cast<char*>(nullptr), [&]() -> char* {
+        if (aiFraction < 0 || aiBufferSize < 0) return nullptr;
+        return platformTimeToUTCString(aiSeconds, static_cast<uint32_t>(aiFraction),
+                                       aiMicroseconds != 0, aiBrackets != 0, aiAmPm != 0, asBuffer,
+                                       static_cast<uint32_t>(aiBufferSize));
+      });
 }
 
 namespace {

@@ -27,8 +27,11 @@ const char* pipeName() {
 void _internal_StartTineIfNotStartedAlready() {
   std::lock_guard<std::mutex> lock(g_bringUpLock);
   if (g_bTineStarted) return;
-  g_bTineStarted = true;  // a bring-up whose calls fail is not tried again
+  // Should starting the cycle timer throw, nothing is started and the next
+  // call tries again; once it runs, a bring-up whose other calls fail is not
+  // tried again.
   SystemStartCycleTimer();
+  g_bTineStarted = true;
   SetClnRecvQueueDepth(0);
   int code = _SystemAssignBufferSpace(kTineBufferSpaceBytes, 0);
   if (code != 0)

@@ -2,6 +2,7 @@
 
 #include "platform/tine_api.h"
 #include "quivox3/quivox3.h"
+#include "runtime/guard.h"
 #include "runtime/log.h"
 #include "tine/address_check.h"
 #include "tine/bringup.h"
@@ -15,10 +16,7 @@ constexpr char kCaller[] = "qvEstimateMaxFrameSizeBytes";
 
 using qv::tine::kBeautifiedTineAddressSize;
 
-}  // namespace
-
-extern "C" QV_API int qvEstimateMaxFrameSizeBytes(const char* asTineAddress,
-                                                  const char* asTinePropertyName) {
+int estimateMaxFrameSize(const char* asTineAddress, const char* asTinePropertyName) {
   if (asTineAddress == nullptr) return MAX_TRANSPORT_SIZE;
   const char* name = asTinePropertyName != nullptr ? asTinePropertyName : kDefaultPropertyName;
   const char* givenName = asTinePropertyName != nullptr ? asTinePropertyName : "NULL";
@@ -77,4 +75,15 @@ extern "C" QV_API int qvEstimateMaxFrameSizeBytes(const char* asTineAddress,
     return MAX_TRANSPORT_SIZE;
   }
   return iTineSize;
+}
+
+}  // namespace
+
+// Never fails: whatever goes wrong, the size that takes any frame is the
+// answer.
+extern "C" QV_API int qvEstimateMaxFrameSizeBytes(const char* asTineAddress,
+                                                  const char* asTinePropertyName) {
+  return qv::runtime::guarded("qvEstimateMaxFrameSizeBytes", MAX_TRANSPORT_SIZE, [&] {
+    return estimateMaxFrameSize(asTineAddress, asTinePropertyName);
+  });
 }

@@ -24,6 +24,7 @@
 #include "platform/tine_api.h"
 #include "quivox3/quivox3.h"
 #include "runtime/caller_flags.h"
+#include "runtime/guard.h"
 #include "runtime/log.h"
 #include "tine/address_check.h"
 #include "tine/bringup.h"
@@ -44,6 +45,8 @@ constexpr unsigned kPollMs = 1;
 constexpr unsigned kCleanupPollMs = 100;
 constexpr size_t kModeTextSize = 256;
 constexpr size_t kCodeTextSize = 33;
+constexpr int kGrabNoMemory = -3;
+constexpr int kCloseFailedByException = -1;
 
 using qv::runtime::interruptRequested;
 using qv::runtime::readInterruptFlag;
@@ -309,9 +312,14 @@ int runLink(GRABFRAMESDATA& d, int aiRate, int aiMode, const int* apiInInterrupt
             double* apdOutFraction, const Trace& aTrace, int& aLinkId, bool& aLinkStillOpen) {
   _internal_StartTineIfNotStartedAlready();
   d.lastActivity.store(nowSeconds());
-  admit(&d);
-  aLinkId = AttachLinkEx2(d.tineAddress, d.tinePropertyName, &d.dout, nullptr, CA_READ, aiRate,
-                          _internal_grabFramesCallback, aiMode, d.callbackId, &d);
+  admit(&d);  // admits nothing when it throws
+  try {
+    aLinkId = AttachLinkEx2(d.tineAddress, d.tinePropertyName, &d.dout, nullptr, CA_READ, aiRate,
+                            _internal_grabFramesCallback, aiMode, d.callbackId, &d);
+  } catch (...) {
+    withdraw(&d);
+    throw;
+  }
   if (aLinkId < 0) {
     withdraw(&d);
     _internal_log("qvGrabFrames(Ex,Ex2): AttachLinkEx2 unsuccessful return code (%d).", aLinkId);
@@ -319,17 +327,27 @@ int runLink(GRABFRAMESDATA& d, int aiRate, int aiMode, const int* apiInInterrupt
     d.tineErrorCode.store(aLinkId);
     return -6;
   }
-  int code = SetSubscriptionRenewalThreshold(aLinkId, 50);
-  if (code != 0) {
-    char tmpStrBuf[kCodeTextSize] = {};
-    _internal_log(
-        "Warning: qvGrabFrames(Ex,Ex2): SetSubscriptionRenewalThreshold failed (tine error code: "
-        "%d(%s)).",
-        code, _internal_tineCodeToString(code, tmpStrBuf, sizeof tmpStrBuf));
-  }
-  waitUntilFinished(d, apiInInterrupt, apdOutFraction);
+  // From here on the link is open: whatever is thrown while it runs ends
+  // the grab (the frames so far are kept), and the link is withdrawn and
+  // closed all the same.
+  const bool bRan = qv::runtime::guarded(kCaller, false, [&] {
+    const int code = SetSubscriptionRenewalThreshold(aLinkId, 50);
+    if (code != 0) {
+      char tmpStrBuf[kCodeTextSize] = {};
+      _internal_log(
+          "Warning: qvGrabFrames(Ex,Ex2): SetSubscriptionRenewalThreshold failed (tine error "
+          "code: %d(%s)).",
+          code, _internal_tineCodeToString(code, tmpStrBuf, sizeof tmpStrBuf));
+    }
+    waitUntilFinished(d, apiInInterrupt, apdOutFraction);
+    return true;
+  });
+  if (!bRan) d.finish(kOutOfMemory);
   withdraw(&d);
-  code = _internal_TineCloseLink(aLinkId);
+  // A close that throws may or may not have closed the link: the record is
+  // then kept as for a link that refused to close.
+  const int code = qv::runtime::guarded(kCaller, kCloseFailedByException,
+                                        [&] { return _internal_TineCloseLink(aLinkId); });
   if (code != 0) {
     _internal_log("qvGrabFrames(Ex,Ex2): CloseLink(%d) failed (Tine Return Code: %d).", aLinkId,
                   code);
@@ -338,7 +356,7 @@ int runLink(GRABFRAMESDATA& d, int aiRate, int aiMode, const int* apiInInterrupt
   storeFraction(apdOutFraction, d);
   switch (d.shutdownReason.load()) {
     case kOutOfMemory:
-      return -3;
+      return kGrabNoMemory;
     case kInactivity:
       return -2;
     case kInterrupted:
@@ -379,9 +397,9 @@ int prepareAndRunLink(GRABFRAMESDATA& d, QVBUNCHOFIMAGES* aImages, const char* a
 
   const int size = qvEstimateMaxFrameSizeBytes(d.sBeautifiedTineAddress, aTinePropertyName);
   d.image.frameBuffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
-  if (d.image.frameBuffer == nullptr) return -3;
+  if (d.image.frameBuffer == nullptr) return kGrabNoMemory;
   d.bunch.imageArray = static_cast<DIMAGE*>(std::calloc(aNumFrames, sizeof(DIMAGE)));
-  if (d.bunch.imageArray == nullptr) return -3;
+  if (d.bunch.imageArray == nullptr) return kGrabNoMemory;
   d.image.frameBufferSize = static_cast<uint32_t>(size);
   d.numRequested = aNumFrames;
   d.callbackId = 1;
@@ -403,7 +421,20 @@ bool _internal_grabCallbackAllowed() {
   return callbacksAllowedLocked();
 }
 
-void _internal_grabFramesCallback(int aId, int aCC, void* aRef) {
+namespace {
+
+// Clears the running flag when a callback leaves, also when it unwinds.
+struct CallbackRunningScope {
+  CallbackRunningScope() = default;
+  CallbackRunningScope(const CallbackRunningScope&) = delete;
+  CallbackRunningScope& operator=(const CallbackRunningScope&) = delete;
+  ~CallbackRunningScope() {
+    std::lock_guard<std::mutex> lock(g_callbackGate);
+    _global_internal_bCallbackRunning = false;
+  }
+};
+
+void grabFramesCallback(int aId, int aCC, void* aRef) {
   if (aRef == nullptr) {
     bool allowed, running;
     {
@@ -435,28 +466,44 @@ void _internal_grabFramesCallback(int aId, int aCC, void* aRef) {
         aId, aCC, pointerValue(aRef));
     return;
   }
-  if (!d->bFinished.load() && aId == d->callbackId) {
-    if (aCC == 0) {
-      storeDelivery(*d, aId);
-    } else if (aCC == 516 || aCC == 517) {
-      _internal_log("qvGrabFrames(Ex,Ex2): Callback: Info: TINE return code: %d", aCC);
-      d->tineErrorCode.store(aCC);
-    } else {
-      d->tineErrorCode.store(aCC);
-      _internal_log("qvGrabFrames(Ex,Ex2): Callback: Warning: TINE return code: %d", aCC);
+  CallbackRunningScope running;
+  try {
+    if (!d->bFinished.load() && aId == d->callbackId) {
+      if (aCC == 0) {
+        storeDelivery(*d, aId);
+      } else if (aCC == 516 || aCC == 517) {
+        _internal_log("qvGrabFrames(Ex,Ex2): Callback: Info: TINE return code: %d", aCC);
+        d->tineErrorCode.store(aCC);
+      } else {
+        d->tineErrorCode.store(aCC);
+        _internal_log("qvGrabFrames(Ex,Ex2): Callback: Warning: TINE return code: %d", aCC);
+      }
     }
+  } catch (...) {
+    // The frame that was being stored is not counted; the grab ends with
+    // those before it.
+    d->finish(kOutOfMemory);
+    throw;
   }
-  std::lock_guard<std::mutex> lock(g_callbackGate);
-  _global_internal_bCallbackRunning = false;
+}
+
+}  // namespace
+
+// Runs on TINE's thread, where an exception would end the process: the
+// guard ends the grab instead (see above) and logs why.
+void _internal_grabFramesCallback(int aId, int aCC, void* aRef) noexcept {
+  qv::runtime::guarded("qvGrabFrames(Ex,Ex2): Callback",
+                       [&] { grabFramesCallback(aId, aCC, aRef); });
 }
 
 }  // namespace qv::tine
 
-extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut,
-                                      const char* aTineAddress, const char* aTinePropertyName,
-                                      unsigned int aNumFrames, int aTineTimeoutMilliseconds,
-                                      int aTineMode, int* apiOutError, int* apiOutTineError,
-                                      int* apiInInterrupt, double* apdOutPercentageFinished) {
+namespace {
+
+int grabFrames(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut, const char* aTineAddress,
+               const char* aTinePropertyName, unsigned int aNumFrames, int aTineTimeoutMilliseconds,
+               int aTineMode, int* apiOutError, int* apiOutTineError, int* apiInInterrupt,
+               double* apdOutPercentageFinished) {
   auto trace = [&](const char* asPrefix) {
     logParameterTrace(asPrefix, aImages, aImagesDOut, aTineAddress, aTinePropertyName, aNumFrames,
                       aTineTimeoutMilliseconds, aTineMode, apiOutError, apiOutTineError,
@@ -474,12 +521,17 @@ extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDO
   if (apiOutError == nullptr || aImages == nullptr || aNumFrames == 0) {
     iErrorCode = -1;
   } else if ((d = new (std::nothrow) GRABFRAMESDATA()) == nullptr) {
-    iErrorCode = -3;
+    iErrorCode = kGrabNoMemory;
   } else {
     d->dOutArray = aImagesDOut;
-    iErrorCode = prepareAndRunLink(*d, aImages, aTineAddress, aTinePropertyName, aNumFrames,
-                                   aTineTimeoutMilliseconds, aTineMode, apiInInterrupt,
-                                   apdOutPercentageFinished, trace, linkId, linkStillOpen);
+    // Guarded on its own so that the clean-up below runs whatever happens:
+    // the link is closed and withdrawn by runLink itself, the receive buffer
+    // and the slots are freed here.
+    iErrorCode = qv::runtime::guarded(kCaller, kGrabNoMemory, [&] {
+      return prepareAndRunLink(*d, aImages, aTineAddress, aTinePropertyName, aNumFrames,
+                               aTineTimeoutMilliseconds, aTineMode, apiInInterrupt,
+                               apdOutPercentageFinished, trace, linkId, linkStillOpen);
+    });
   }
 
   // Clean-up: no callback may be inside the record when it is handed over.
@@ -507,8 +559,11 @@ extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDO
         "qvGrabFramesEx2: Warning: link %d could not be closed; its receive buffer (%u bytes) is "
         "kept.",
         linkId, d->image.frameBufferSize);
-    std::lock_guard<std::mutex> lock(g_parkedLock);
-    g_parkedGrabs->push_back(d);
+    // Should even the list refuse it, the record stays allocated unlisted.
+    qv::runtime::guarded(kCaller, [&] {
+      std::lock_guard<std::mutex> lock(g_parkedLock);
+      g_parkedGrabs->push_back(d);
+    });
   } else if (d != nullptr) {
     std::free(d->image.frameBuffer);
     delete d;
@@ -524,26 +579,49 @@ extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDO
   return static_cast<int>(numReceived);
 }
 
+}  // namespace
+
+extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut,
+                                      const char* aTineAddress, const char* aTinePropertyName,
+                                      unsigned int aNumFrames, int aTineTimeoutMilliseconds,
+                                      int aTineMode, int* apiOutError, int* apiOutTineError,
+                                      int* apiInInterrupt, double* apdOutPercentageFinished) {
+  // The grab itself never returns a negative count; -1 stands for a failure
+  // the guard caught, reported as out of memory with no frames.
+  const int received = qv::runtime::guarded("qvGrabFramesEx2", -1, [&] {
+    return grabFrames(aImages, aImagesDOut, aTineAddress, aTinePropertyName, aNumFrames,
+                      aTineTimeoutMilliseconds, aTineMode, apiOutError, apiOutTineError,
+                      apiInInterrupt, apdOutPercentageFinished);
+  });
+  if (received >= 0) return received;
+  if (apiOutError != nullptr) *apiOutError = kGrabNoMemory;
+  return 0;
+}
+
 extern "C" QV_API int qvGrabFramesEx(QVBUNCHOFIMAGES* aImages, const char* aTineAddress,
                                      const char* aTinePropertyName, unsigned int aNumFrames,
                                      int aTineTimeoutMilliseconds, int aTineMode, int* apiOutError,
                                      int* apiOutTineError, int* apiInInterrupt,
                                      double* apdOutPercentageFinished) {
-  if (_internal_getLogLevel() > 1) _internal_log("qvGrabFramesEx() called.");
-  return qvGrabFramesEx2(aImages, nullptr, aTineAddress, aTinePropertyName, aNumFrames,
-                         aTineTimeoutMilliseconds, aTineMode, apiOutError, apiOutTineError,
-                         apiInInterrupt, apdOutPercentageFinished);
+  return qv::runtime::guarded("qvGrabFramesEx", 0, [&] {
+    if (_internal_getLogLevel() > 1) _internal_log("qvGrabFramesEx() called.");
+    return qvGrabFramesEx2(aImages, nullptr, aTineAddress, aTinePropertyName, aNumFrames,
+                           aTineTimeoutMilliseconds, aTineMode, apiOutError, apiOutTineError,
+                           apiInInterrupt, apdOutPercentageFinished);
+  });
 }
 
 extern "C" QV_API int qvGrabFrames(QVBUNCHOFIMAGES* aImages, const char* aTineAddress,
                                    const char* aTinePropertyName, unsigned int aNumFrames,
                                    int aTineTimeoutMilliseconds, int aTineMode) {
-  if (_internal_getLogLevel() > 1) _internal_log("qvGrabFrames() called.");
-  int iError = 0;
-  int received =
-      qvGrabFramesEx(aImages, aTineAddress, aTinePropertyName, aNumFrames, aTineTimeoutMilliseconds,
-                     aTineMode, &iError, nullptr, nullptr, nullptr);
-  if (aNumFrames > 0 && received == static_cast<int>(aNumFrames)) return 1;
-  qvFreeBunch(aImages);
-  return iError + 1;
+  return qv::runtime::guarded("qvGrabFrames", kGrabNoMemory + 1, [&] {
+    if (_internal_getLogLevel() > 1) _internal_log("qvGrabFrames() called.");
+    int iError = 0;
+    int received =
+        qvGrabFramesEx(aImages, aTineAddress, aTinePropertyName, aNumFrames,
+                       aTineTimeoutMilliseconds, aTineMode, &iError, nullptr, nullptr, nullptr);
+    if (aNumFrames > 0 && received == static_cast<int>(aNumFrames)) return 1;
+    qvFreeBunch(aImages);
+    return iError + 1;
+  });
 }

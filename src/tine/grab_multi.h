@@ -3,8 +3,9 @@
 
 namespace qv::tine {
 
-// The TINE link callback of qvGrabFramesEx2; runs on TINE's cycle thread.
-void _internal_grabFramesCallback(int aId, int aCC, void* aRef);
+// The TINE link callback of qvGrabFramesEx2; runs on TINE's cycle thread and
+// lets no exception out.
+void _internal_grabFramesCallback(int aId, int aCC, void* aRef) noexcept;
 
 // True while a multi-frame grab admits callbacks.
 bool _internal_grabCallbackAllowed();

@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "platform/tine_api.h"
 #include "quivox3/quivox3.h"
+#include "runtime/guard.h"
 #include "runtime/log.h"
 #include "runtime/stopwatch.h"
 #include "tine/address_check.h"
@@ -16,6 +17,7 @@ namespace {
 
 constexpr char kCaller[] = "qvGrabFrame";
 constexpr unsigned kRetryPauseMs = 10;
+constexpr int kNoFrame = -1;
 
 using qv::tine::kBeautifiedTineAddressSize;
 using qv::tine::pointerValue;
@@ -35,11 +37,9 @@ void logParameterTrace(const char* asPrefix, DIMAGE* apInOutImage, DTYPE* apDOut
                 pointerValue(apiOutTineReturnCode));
 }
 
-}  // namespace
-
-extern "C" QV_API int qvGrabFrame(DIMAGE* apInOutImage, DTYPE* apDOut, const char* asTineAddress,
-                                  const char* asTinePropertyName, int aiTineTimeoutMilliseconds,
-                                  int aiTineMode, int* apiOutTineReturnCode) {
+int grabFrame(DIMAGE* apInOutImage, DTYPE* apDOut, const char* asTineAddress,
+              const char* asTinePropertyName, int aiTineTimeoutMilliseconds, int aiTineMode,
+              int* apiOutTineReturnCode) {
   auto trace = [&](const char* asPrefix) {
     logParameterTrace(asPrefix, apInOutImage, apDOut, asTineAddress, asTinePropertyName,
                       aiTineTimeoutMilliseconds, aiTineMode, apiOutTineReturnCode);
@@ -133,4 +133,18 @@ extern "C" QV_API int qvGrabFrame(DIMAGE* apInOutImage, DTYPE* apDOut, const cha
   }
   if (apDOut != nullptr) *apDOut = dout;
   return 1;
+}
+
+}  // namespace
+
+// The single grab has no out-of-memory result of its own: a grab that ends
+// on an exception reports that no frame arrived, and the caller's image and
+// buffer stay the caller's.
+extern "C" QV_API int qvGrabFrame(DIMAGE* apInOutImage, DTYPE* apDOut, const char* asTineAddress,
+                                  const char* asTinePropertyName, int aiTineTimeoutMilliseconds,
+                                  int aiTineMode, int* apiOutTineReturnCode) {
+  return qv::runtime::guarded("qvGrabFrame", kNoFrame, [&] {
+    return grabFrame(apInOutImage, apDOut, asTineAddress, asTinePropertyName,
+                     aiTineTimeoutMilliseconds, aiTineMode, apiOutTineReturnCode);
+  });
 }

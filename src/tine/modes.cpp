@@ -9,11 +9,13 @@
 
 #include "platform/tine_api.h"
 #include "quivox3/quivox3.h"
+#include "runtime/guard.h"
 #include "runtime/text.h"
 
 namespace {
 
 constexpr size_t kLongestModeText = 200;
+constexpr int kModeUnknown = -3;
 constexpr char kSeparators[] = "| ,\t\n";
 
 struct Keyword {
@@ -157,48 +159,55 @@ int _internal_tineDecodeModeStringCMnew(const char* asText, int aiDefault) {
 }  // namespace qv::tine
 
 extern "C" QV_API int QVV3_INTERNAL_tineDecodeModeStringCMnew(const char* asText) {
-  return decodeRuleBased(asText);
+  return qv::runtime::guarded("QVV3_INTERNAL_tineDecodeModeStringCMnew", kModeUnknown,
+                              [&] { return decodeRuleBased(asText); });
 }
 
 extern "C" QV_API int QVV3_INTERNAL_tineModeToString(int aiMode, int aiShortForm, char* asBuffer,
                                                      size_t* apiLength) {
-  std::string text;
-  const bool named = modeText(aiMode, aiShortForm != 0, text);
-  const size_t needed = text.size() + 1;
-  if (asBuffer == nullptr || apiLength == nullptr || *apiLength < needed) {
-    if (apiLength != nullptr) *apiLength = needed;
-    return -1;
-  }
-  std::memcpy(asBuffer, text.c_str(), needed);
-  if (!named) return 0;
-  *apiLength = needed;
-  return 1;
+  return qv::runtime::guarded("QVV3_INTERNAL_tineModeToString", -1, [&] {
+    std::string text;
+    const bool named = modeText(aiMode, aiShortForm != 0, text);
+    const size_t needed = text.size() + 1;
+    if (asBuffer == nullptr || apiLength == nullptr || *apiLength < needed) {
+      if (apiLength != nullptr) *apiLength = needed;
+      return -1;
+    }
+    std::memcpy(asBuffer, text.c_str(), needed);
+    if (!named) return 0;
+    *apiLength = needed;
+    return 1;
+  });
 }
 
 extern "C" QV_API int QVV3_INTERNAL_tineCMtoCA(int aiMode, int* apiAccess) {
-  int access = 0;
-  if ((aiMode & 0x7) != 0) access |= CA_READ;
-  if ((aiMode & 0x80) != 0) access |= 0x800;
-  if ((aiMode & 0x200) != 0) access |= 0x200;
-  if ((aiMode & 0x2000) != 0) access |= 0x2000;
-  const bool mcast = (access & 0x200) != 0, stream = (access & 0x800) != 0,
-             connect = (access & 0x2000) != 0;
-  if ((mcast && connect) || (mcast && stream) || (stream && connect)) return 0;
-  if (apiAccess != nullptr) *apiAccess = access;
-  return 1;
+  return qv::runtime::guarded("QVV3_INTERNAL_tineCMtoCA", 0, [&] {
+    int access = 0;
+    if ((aiMode & 0x7) != 0) access |= CA_READ;
+    if ((aiMode & 0x80) != 0) access |= 0x800;
+    if ((aiMode & 0x200) != 0) access |= 0x200;
+    if ((aiMode & 0x2000) != 0) access |= 0x2000;
+    const bool mcast = (access & 0x200) != 0, stream = (access & 0x800) != 0,
+               connect = (access & 0x2000) != 0;
+    if ((mcast && connect) || (mcast && stream) || (stream && connect)) return 0;
+    if (apiAccess != nullptr) *apiAccess = access;
+    return 1;
+  });
 }
 
 extern "C" QV_API int qvTineCodeToString(int aiCode, char* asBuffer, size_t* apiLength) {
-  if (asBuffer == nullptr || apiLength == nullptr || *apiLength < 1) return 0;
-  const long long code = absoluteCode(aiCode);
-  asBuffer[0] = '\0';
-  if (code < GetErrorListSize()) {
-    const char* text = cc2str(static_cast<int>(code));
-    std::snprintf(asBuffer, *apiLength, "%s", text != nullptr ? text : "");
-  }
-  asBuffer[*apiLength - 1] = '\0';
-  *apiLength = std::strlen(asBuffer) + 1;
-  return 1;
+  return qv::runtime::guarded("qvTineCodeToString", 0, [&] {
+    if (asBuffer == nullptr || apiLength == nullptr || *apiLength < 1) return 0;
+    const long long code = absoluteCode(aiCode);
+    asBuffer[0] = '\0';
+    if (code < GetErrorListSize()) {
+      const char* text = cc2str(static_cast<int>(code));
+      std::snprintf(asBuffer, *apiLength, "%s", text != nullptr ? text : "");
+    }
+    asBuffer[*apiLength - 1] = '\0';
+    *apiLength = std::strlen(asBuffer) + 1;
+    return 1;
+  });
 }
 
 namespace qv::tine {

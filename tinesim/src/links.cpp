@@ -1,6 +1,7 @@
 // Links: attaching, the cycle thread that delivers due links and runs their
 // callbacks, reading a callback's data and closing.
 #include <algorithm>
+#include <utility>
 
 #include "state.h"
 
@@ -115,9 +116,12 @@ TINESIM_API int AttachLinkEx2(const char* aDevName, const char* aProperty, DTYPE
   link.reference = aReference;
   link.intervalMs = std::max(1, aIntervalMs);
   link.due = Clock::now();
-  s.links[link.id] = link;
+  // Registered whole or not at all: should memory run out, no half-made link
+  // stays behind (a C library cannot throw at all).
+  const int id = link.id;
+  s.links.emplace(id, std::move(link));
   s.wake.notify_all();
-  return link.id;
+  return id;
 }
 
 TINESIM_API int SetSubscriptionRenewalThreshold(int, int) {
