@@ -71,7 +71,9 @@ extern "C" QV_API int qvGetAllImageSourceNames(const char* asSysListPath, char* 
   try {
     return listImageSourceNames(asSysListPath, asNameSlots, apPairs, apuiCount);
   } catch (const std::bad_alloc&) {
-    return -1;
+    return -1;  // out of memory: the list could not be loaded
+  } catch (...) {
+    return -1;  // nothing may cross the C interface
   }
 }
 
@@ -81,6 +83,8 @@ extern "C" QV_API int qvGetAllRawVideoServerNames(const char* asSysListPath, cha
   try {
     return listRawVideoServerNames(asSysListPath, asTineContext, asNameSlots, apuiCount);
   } catch (const std::bad_alloc&) {
-    return -1;
+    return -1;  // out of memory: the list could not be loaded
+  } catch (...) {
+    return -1;  // nothing may cross the C interface
   }
 }

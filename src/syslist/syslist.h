@@ -11,7 +11,9 @@
 #include "quivox3/quivox3.h"
 
 class CLogging;
-class TiXmlDocument;
+namespace pugi {
+class xml_document;
+}
 
 namespace qv::syslist {
 
@@ -52,7 +54,7 @@ std::vector<std::string> splitNameList(const std::string& asText);
 
 // Validation of a parsed document; 0 = valid, else the code of the first
 // failure, which is logged when abVerbose and the log is given.
-int validateDocument(const TiXmlDocument& aDocument, bool abVerbose, CLogging* apLog);
+int validateDocument(const pugi::xml_document& aDocument, bool abVerbose, CLogging* apLog);
 const char* validationMessage(int aiCode);
 const char* loadMessage(int aiCode);
 
@@ -163,8 +165,8 @@ class CSysList {
 
  private:
   void unload();
-  int loadDocument(const TiXmlDocument& aDocument, CLogging* apLog);
-  int readComponents(const TiXmlDocument& aDocument);
+  int loadDocument(const pugi::xml_document& aDocument, CLogging* apLog);
+  int readComponents(const pugi::xml_document& aDocument);
   int checkUniqueNames() const;
   int checkConverterReferences() const;
   int resolveGroups(CLogging* apLog);

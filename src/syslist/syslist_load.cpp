@@ -2,10 +2,10 @@
 // components, cross-check every name and resolve groups into the SGPs'
 // image source lists.
 #include <sys/stat.h>
-#include <tinyxml.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -13,17 +13,16 @@
 #include "platform/files.h"
 #include "runtime/logging.h"
 #include "syslist/syslist.h"
+#include "syslist/syslist_xml.h"
 
 using namespace qv::syslist;
+using pugi::xml_node;
 
 namespace {
 
 // A system list describes one camera system: a few hundred kilobytes at most.
 // Anything far larger is not a system list and is not read into memory.
 constexpr long long kMaxFileBytes = 16LL * 1024 * 1024;
-// The XML parser recurses per element level; a hostile file nested deep
-// enough would exhaust the stack. Real files are five levels deep.
-constexpr int kMaxNestingDepth = 200;
 
 bool readWholeFile(const char* asPath, std::string& asText) {
   const qv::platform::FilePtr file = qv::platform::openForReading(asPath);
@@ -53,84 +52,40 @@ void normaliseLineEnds(std::string& asText) {
   asText.resize(iOut);
 }
 
-// Skips from position i (at '<') past the end of a markup construct that
-// opens no element; returns npos when unterminated.
-size_t skipPast(const std::string& asText, size_t i, const char* asEnd) {
-  const size_t iEnd = asText.find(asEnd, i);
-  return iEnd == std::string::npos ? iEnd : iEnd + std::char_traits<char>::length(asEnd);
-}
-
-// Conservative check of the element nesting depth, before the recursive
-// parser sees the text. Unterminated markup is left for the parser to refuse.
-bool nestsTooDeep(const std::string& asText) {
-  int iDepth = 0;
-  size_t i = asText.find('<');
-  while (i != std::string::npos && i + 1 < asText.size()) {
-    const char cNext = asText[i + 1];
-    size_t iNext;
-    if (asText.compare(i, 4, "<!--") == 0) {
-      iNext = skipPast(asText, i, "-->");
-    } else if (asText.compare(i, 9, "<![CDATA[") == 0) {
-      iNext = skipPast(asText, i, "]]>");
-    } else if (cNext == '!' || cNext == '?' || cNext == '/') {
-      if (cNext == '/') --iDepth;
-      iNext = skipPast(asText, i, ">");
-    } else {
-      // An opening tag: find its '>' outside quoted attribute values.
-      char cQuote = 0;
-      size_t j = i + 1;
-      for (; j < asText.size(); ++j) {
-        const char c = asText[j];
-        if (cQuote != 0) {
-          if (c == cQuote) cQuote = 0;
-        } else if (c == '"' || c == '\'') {
-          cQuote = c;
-        } else if (c == '>') {
-          break;
-        }
-      }
-      if (j >= asText.size()) return false;
-      if (asText[j - 1] != '/' && ++iDepth > kMaxNestingDepth) return true;
-      iNext = j + 1;
-    }
-    if (iNext == std::string::npos) return false;
-    i = asText.find('<', iNext);
-  }
-  return false;
-}
-
-int parseFile(const char* asPath, TiXmlDocument& aDocument) {
+int parseFile(const char* asPath, pugi::xml_document& aDocument) {
   if (asPath == nullptr) return -1;
   std::string sText;
   if (!readWholeFile(asPath, sText)) return -1;
   normaliseLineEnds(sText);
-  if (nestsTooDeep(sText)) return -1;
-  aDocument.Parse(sText.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
-  return aDocument.Error() ? -1 : 0;
+  return parseSysListXml(sText, aDocument) ? 0 : -1;
 }
 
-std::string textOf(const TiXmlElement* apElement) {
-  const char* sText = apElement->GetText();
+std::string textOf(pugi::xml_node aElement) {
+  const char* sText = elementText(aElement);
   return sText != nullptr ? std::string(sText) : std::string();
+}
+
+bool tagIs(xml_node aElement, const char* asTag) {
+  return std::strcmp(aElement.name(), asTag) == 0;
 }
 
 bool textWithin(const std::string& asText, size_t aiMin, size_t aiMax) {
   return asText.size() >= aiMin && asText.size() <= aiMax;
 }
 
-int readImageSource(const TiXmlElement* apElement, std::vector<SysListImageSource>& aSources) {
+int readImageSource(xml_node aElement, std::vector<SysListImageSource>& aSources) {
   SysListImageSource source;
   bool bNameId = false;
-  for (const TiXmlElement* p = apElement->FirstChildElement(); p; p = p->NextSiblingElement()) {
-    if (p->ValueStr() == "NameID") {
+  for (xml_node p = firstChildElement(aElement); p; p = nextSiblingElement(p)) {
+    if (tagIs(p, "NameID")) {
       NameId nameId;
       if (bNameId || !parseNameId(textOf(p), nameId)) return -5;
       source.name = nameId.name;
       source.nameId = nameId.number;
       bNameId = true;
-    } else if (p->ValueStr() == "SGPType") {
+    } else if (tagIs(p, "SGPType")) {
       if (source.sgpType != 0) return -5;
-      source.sgpType = sgpTypeFromName(p->GetText());
+      source.sgpType = sgpTypeFromName(elementText(p));
       if (source.sgpType == 0) return -5;
     }
   }
@@ -139,17 +94,16 @@ int readImageSource(const TiXmlElement* apElement, std::vector<SysListImageSourc
   return 0;
 }
 
-int readImageSourceGroup(const TiXmlElement* apElement,
-                         std::vector<SysListImageSourceGroup>& aGroups) {
+int readImageSourceGroup(xml_node aElement, std::vector<SysListImageSourceGroup>& aGroups) {
   SysListImageSourceGroup group;
   bool bName = false;
-  for (const TiXmlElement* p = apElement->FirstChildElement(); p; p = p->NextSiblingElement()) {
+  for (xml_node p = firstChildElement(aElement); p; p = nextSiblingElement(p)) {
     const std::string sText = textOf(p);
-    if (p->ValueStr() == "Name") {
+    if (tagIs(p, "Name")) {
       if (bName || !textWithin(sText, 1, kMaxNameLength)) return -5;
       group.name = sText;
       bName = true;
-    } else if (p->ValueStr() == "ImageSourceNames") {
+    } else if (tagIs(p, "ImageSourceNames")) {
       if (!textWithin(sText, 1, kMaxNameListLength)) return -5;
       for (std::string& sPart : splitNameList(sText)) {
         if (sPart.size() > kMaxNameLength) return -5;
@@ -162,11 +116,11 @@ int readImageSourceGroup(const TiXmlElement* apElement,
   return 0;
 }
 
-int readSGP(const TiXmlElement* apElement, std::vector<SysListSGP>& aSGPs) {
+int readSGP(xml_node aElement, std::vector<SysListSGP>& aSGPs) {
   SysListSGP sgp;
   bool bName = false;
-  for (const TiXmlElement* p = apElement->FirstChildElement(); p; p = p->NextSiblingElement()) {
-    const std::string& sTag = p->ValueStr();
+  for (xml_node p = firstChildElement(aElement); p; p = nextSiblingElement(p)) {
+    const std::string sTag = p.name();
     const std::string sText = textOf(p);
     if (sTag == "oImageSourceGroupName" || sTag == "oImageSourceName") {
       if (!isPlainName(sText)) return -5;
@@ -187,15 +141,15 @@ int readSGP(const TiXmlElement* apElement, std::vector<SysListSGP>& aSGPs) {
   return 0;
 }
 
-int readConverter(const TiXmlElement* apElement, std::vector<SysListConverter>& aConverters) {
+int readConverter(xml_node aElement, std::vector<SysListConverter>& aConverters) {
   SysListConverter converter;
   bool bName = false;
-  for (const TiXmlElement* p = apElement->FirstChildElement(); p; p = p->NextSiblingElement()) {
+  for (xml_node p = firstChildElement(aElement); p; p = nextSiblingElement(p)) {
     const std::string sText = textOf(p);
-    if (p->ValueStr() == "oSGPName") {
+    if (tagIs(p, "oSGPName")) {
       if (!isPlainName(sText)) return -5;
       converter.sgpNames.push_back(sText);
-    } else if (p->ValueStr() == "Name") {
+    } else if (tagIs(p, "Name")) {
       if (bName || !isPlainName(sText)) return -5;
       converter.name = sText;
       bName = true;
@@ -207,9 +161,8 @@ int readConverter(const TiXmlElement* apElement, std::vector<SysListConverter>& 
 }
 
 template <typename Reader, typename Records>
-int readEach(const TiXmlElement* apContainer, const char* asTag, Reader aRead, Records& aRecords) {
-  for (const TiXmlElement* p = apContainer->FirstChildElement(asTag); p;
-       p = p->NextSiblingElement(asTag)) {
+int readEach(xml_node aContainer, const char* asTag, Reader aRead, Records& aRecords) {
+  for (xml_node p = firstChildElement(aContainer, asTag); p; p = nextSiblingElement(p, asTag)) {
     const int iCode = aRead(p, aRecords);
     if (iCode != 0) return iCode;
   }
@@ -241,7 +194,7 @@ bool CSysList::load(const char* asPath, bool abVerbose, CLogging* apLog) {
   unload();
   int iCode;
   try {
-    TiXmlDocument document;
+    pugi::xml_document document;
     iCode = parseFile(asPath, document);
     if (iCode == 0 && validateDocument(document, true, apLog) != 0) iCode = -2;
     if (iCode == 0) iCode = loadDocument(document, apLog);
@@ -269,7 +222,7 @@ void CSysList::unload() {
   m_tineContext.clear();
 }
 
-int CSysList::loadDocument(const TiXmlDocument& aDocument, CLogging* apLog) {
+int CSysList::loadDocument(const pugi::xml_document& aDocument, CLogging* apLog) {
   int iCode = readComponents(aDocument);
   if (iCode == 0) iCode = checkUniqueNames();
   if (iCode == 0) iCode = checkConverterReferences();
@@ -281,46 +234,46 @@ int CSysList::loadDocument(const TiXmlDocument& aDocument, CLogging* apLog) {
   return resolveSourceReferences();
 }
 
-int CSysList::readComponents(const TiXmlDocument& aDocument) {
-  const TiXmlElement* pRoot = aDocument.FirstChildElement("QVv3");
-  if (pRoot == nullptr) return -5;
-  const TiXmlElement* pName = pRoot->FirstChildElement("Name");
-  const TiXmlElement* pContext = pRoot->FirstChildElement("TineContext");
-  if (pName == nullptr || pContext == nullptr) return -5;
-  m_systemName = textOf(pName);
-  m_tineContext = textOf(pContext);
+int CSysList::readComponents(const pugi::xml_document& aDocument) {
+  const xml_node root = firstChildElement(aDocument, "QVv3");
+  if (!root) return -5;
+  const xml_node name = firstChildElement(root, "Name");
+  const xml_node context = firstChildElement(root, "TineContext");
+  if (!name || !context) return -5;
+  m_systemName = textOf(name);
+  m_tineContext = textOf(context);
   if (!textWithin(m_systemName, 1, kMaxNameLength) ||
       !textWithin(m_tineContext, 1, kMaxNameLength)) {
     return -5;
   }
-  const TiXmlElement* pComponents = pRoot->FirstChildElement("ComponentList");
-  if (pComponents == nullptr) return -5;
+  const xml_node components = firstChildElement(root, "ComponentList");
+  if (!components) return -5;
 
-  const TiXmlElement* pImageSources = pComponents->FirstChildElement("ImageSources");
-  if (pImageSources == nullptr) return -5;
-  for (const TiXmlElement* p = pImageSources->FirstChildElement(); p; p = p->NextSiblingElement()) {
+  const xml_node imageSources = firstChildElement(components, "ImageSources");
+  if (!imageSources) return -5;
+  for (xml_node p = firstChildElement(imageSources); p; p = nextSiblingElement(p)) {
     int iCode = 0;
-    if (p->ValueStr() == "ImageSource") {
+    if (tagIs(p, "ImageSource")) {
       iCode = readImageSource(p, m_imageSources);
-    } else if (p->ValueStr() == "oImageSourceGroup") {
+    } else if (tagIs(p, "oImageSourceGroup")) {
       iCode = readImageSourceGroup(p, m_imageSourceGroups);
     }
     if (iCode != 0) return iCode;
   }
   if (m_imageSources.empty()) return -14;
 
-  const TiXmlElement* pSGPs = pComponents->FirstChildElement("SGPs");
-  if (pSGPs == nullptr) return -5;
-  int iCode = readEach(pSGPs, "SGP", readSGP, m_sgps);
+  const xml_node sgps = firstChildElement(components, "SGPs");
+  if (!sgps) return -5;
+  int iCode = readEach(sgps, "SGP", readSGP, m_sgps);
   if (iCode != 0) return iCode;
   if (m_sgps.empty()) return -13;
 
-  if (const TiXmlElement* pGS2CLs = pComponents->FirstChildElement("oGS2CLs")) {
-    iCode = readEach(pGS2CLs, "GS2CL", readConverter, m_gs2cls);
+  if (const xml_node gs2cls = firstChildElement(components, "oGS2CLs")) {
+    iCode = readEach(gs2cls, "GS2CL", readConverter, m_gs2cls);
     if (iCode != 0) return iCode;
   }
-  if (const TiXmlElement* pRaw2Jpegs = pComponents->FirstChildElement("oRaw2Jpegs")) {
-    iCode = readEach(pRaw2Jpegs, "Raw2Jpeg", readConverter, m_raw2Jpegs);
+  if (const xml_node raw2Jpegs = firstChildElement(components, "oRaw2Jpegs")) {
+    iCode = readEach(raw2Jpegs, "Raw2Jpeg", readConverter, m_raw2Jpegs);
     if (iCode != 0) return iCode;
   }
   return 0;

@@ -1,12 +1,12 @@
 // Schema rules of the system list file. The first broken rule ends the check;
 // its code and message say where (element kind and its index from 1).
-#include <tinyxml.h>
-
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "runtime/logging.h"
 #include "syslist/syslist.h"
+#include "syslist/syslist_xml.h"
 
 namespace qv::syslist {
 namespace {
@@ -15,48 +15,48 @@ constexpr int kFirstIndexedCode = -5;
 constexpr int kLastIndexedCode = -36;
 constexpr int kSgpsEmptyCode = -17;  // the one code in that range without an index
 
+using pugi::xml_node;
+
 // Text of an element; empty when it has none.
-std::string textOf(const TiXmlElement* apElement) {
-  const char* sText = apElement->GetText();
+std::string textOf(xml_node aElement) {
+  const char* sText = elementText(aElement);
   return sText != nullptr ? std::string(sText) : std::string();
 }
 
-bool hasTextOfLength(const TiXmlElement* apElement, size_t aiMin, size_t aiMax) {
-  const char* sText = apElement->GetText();
+bool hasTextOfLength(xml_node aElement, size_t aiMin, size_t aiMax) {
+  const char* sText = elementText(aElement);
   if (sText == nullptr) return false;
   const size_t iLength = std::char_traits<char>::length(sText);
   return iLength >= aiMin && iLength <= aiMax;
 }
 
-bool hasPlainName(const TiXmlElement* apElement) {
-  return apElement->GetText() != nullptr && isPlainName(apElement->GetText());
+bool hasPlainName(xml_node aElement) {
+  const char* sText = elementText(aElement);
+  return sText != nullptr && isPlainName(sText);
 }
 
-bool hasTypeName(const TiXmlElement* apElement) {
-  return sgpTypeFromName(apElement->GetText()) != 0;
-}
+bool hasTypeName(xml_node aElement) { return sgpTypeFromName(elementText(aElement)) != 0; }
 
 // Comments and declarations carry no content; only elements and texts can be
 // children "of that name".
-bool isContentNode(const TiXmlNode* apNode) {
-  const int iType = apNode->Type();
-  return iType == TiXmlNode::TINYXML_ELEMENT || iType == TiXmlNode::TINYXML_TEXT;
+bool isContentNamed(xml_node aNode, const char* asName) {
+  const char* sValue = contentValue(aNode);
+  return sValue != nullptr && std::strcmp(sValue, asName) == 0;
 }
 
-int checkImageSource(const TiXmlElement* apSource) {
+int checkImageSource(xml_node aSource) {
   bool bNameId = false;
   bool bType = false;
-  for (const TiXmlElement* pChild = apSource->FirstChildElement(); pChild != nullptr;
-       pChild = pChild->NextSiblingElement()) {
-    const std::string& sTag = pChild->ValueStr();
+  for (xml_node child = firstChildElement(aSource); child; child = nextSiblingElement(child)) {
+    const std::string sTag = child.name();
     if (sTag == "NameID") {
       if (bNameId) return -6;
       NameId nameId;
-      if (!parseNameId(textOf(pChild), nameId)) return -8;
+      if (!parseNameId(textOf(child), nameId)) return -8;
       bNameId = true;
     } else if (sTag == "SGPType") {
       if (bType) return -7;
-      if (!hasTypeName(pChild)) return -9;
+      if (!hasTypeName(child)) return -9;
       bType = true;
     }
   }
@@ -65,18 +65,17 @@ int checkImageSource(const TiXmlElement* apSource) {
   return 0;
 }
 
-int checkImageSourceGroup(const TiXmlElement* apGroup) {
+int checkImageSourceGroup(xml_node aGroup) {
   int iNames = 0;
   bool bNameList = false;
   size_t iListedNames = 0;
-  for (const TiXmlElement* pChild = apGroup->FirstChildElement(); pChild != nullptr;
-       pChild = pChild->NextSiblingElement()) {
-    const std::string& sTag = pChild->ValueStr();
+  for (xml_node child = firstChildElement(aGroup); child; child = nextSiblingElement(child)) {
+    const std::string sTag = child.name();
     if (sTag == "Name") {
-      if (++iNames > 1 || !hasTextOfLength(pChild, 1, kMaxNameLength)) return -13;
+      if (++iNames > 1 || !hasTextOfLength(child, 1, kMaxNameLength)) return -13;
     } else if (sTag == "ImageSourceNames") {
-      if (!hasTextOfLength(pChild, 1, kMaxNameListLength)) return -14;
-      for (const std::string& sPart : splitNameList(textOf(pChild))) {
+      if (!hasTextOfLength(child, 1, kMaxNameListLength)) return -14;
+      for (const std::string& sPart : splitNameList(textOf(child))) {
         if (sPart.size() > kMaxNameLength || sPart.find('=') != std::string::npos) return -15;
         ++iListedNames;
       }
@@ -89,47 +88,42 @@ int checkImageSourceGroup(const TiXmlElement* apGroup) {
   return 0;
 }
 
-int checkImageSources(const TiXmlElement* apImageSources, int& aiIndex) {
+int checkImageSources(xml_node aImageSources, int& aiIndex) {
   int iSourceIndex = 0;
   int iGroupIndex = 0;
-  for (const TiXmlNode* pNode = apImageSources->FirstChild(); pNode != nullptr;
-       pNode = pNode->NextSibling()) {
-    if (!isContentNode(pNode)) continue;
-    const std::string& sTag = pNode->ValueStr();
-    if (sTag == "ImageSource") {
+  for (xml_node node = aImageSources.first_child(); node; node = node.next_sibling()) {
+    const bool bElement = node.type() == pugi::node_element;
+    if (isContentNamed(node, "ImageSource")) {
       aiIndex = ++iSourceIndex;
-      const TiXmlElement* pSource = pNode->ToElement();
-      if (pSource == nullptr) return -5;
-      const int iCode = checkImageSource(pSource);
+      if (!bElement) return -5;
+      const int iCode = checkImageSource(node);
       if (iCode != 0) return iCode;
-    } else if (sTag == "oImageSourceGroup") {
+    } else if (isContentNamed(node, "oImageSourceGroup")) {
       aiIndex = ++iGroupIndex;
-      const TiXmlElement* pGroup = pNode->ToElement();
-      if (pGroup == nullptr) return -12;
-      const int iCode = checkImageSourceGroup(pGroup);
+      if (!bElement) return -12;
+      const int iCode = checkImageSourceGroup(node);
       if (iCode != 0) return iCode;
     }
   }
   return 0;
 }
 
-int checkSGP(const TiXmlElement* apSGP) {
+int checkSGP(xml_node aSGP) {
   bool bName = false;
   bool bType = false;
-  for (const TiXmlElement* pChild = apSGP->FirstChildElement(); pChild != nullptr;
-       pChild = pChild->NextSiblingElement()) {
-    const std::string& sTag = pChild->ValueStr();
+  for (xml_node child = firstChildElement(aSGP); child; child = nextSiblingElement(child)) {
+    const std::string sTag = child.name();
     if (sTag == "oImageSourceGroupName") {
-      if (!hasPlainName(pChild)) return -19;
+      if (!hasPlainName(child)) return -19;
     } else if (sTag == "oImageSourceName") {
-      if (!hasPlainName(pChild)) return -20;
+      if (!hasPlainName(child)) return -20;
     } else if (sTag == "Name") {
       if (bName) return -22;
-      if (!hasPlainName(pChild)) return -21;
+      if (!hasPlainName(child)) return -21;
       bName = true;
     } else if (sTag == "Type") {
       if (bType) return -24;
-      if (!hasTypeName(pChild)) return -23;
+      if (!hasTypeName(child)) return -23;
       bType = true;
     }
   }
@@ -145,16 +139,15 @@ struct ConverterCodes {
 constexpr ConverterCodes kGS2CLCodes{"GS2CL", -27, -28, -31, -29, -30};
 constexpr ConverterCodes kRaw2JpegCodes{"Raw2Jpeg", -32, -33, -36, -34, -35};
 
-int checkConverter(const TiXmlElement* apConverter, const ConverterCodes& aCodes) {
+int checkConverter(xml_node aConverter, const ConverterCodes& aCodes) {
   bool bName = false;
-  for (const TiXmlElement* pChild = apConverter->FirstChildElement(); pChild != nullptr;
-       pChild = pChild->NextSiblingElement()) {
-    const std::string& sTag = pChild->ValueStr();
+  for (xml_node child = firstChildElement(aConverter); child; child = nextSiblingElement(child)) {
+    const std::string sTag = child.name();
     if (sTag == "oSGPName") {
-      if (!hasPlainName(pChild)) return aCodes.badSgpName;
+      if (!hasPlainName(child)) return aCodes.badSgpName;
     } else if (sTag == "Name") {
       if (bName) return aCodes.secondName;
-      if (!hasPlainName(pChild)) return aCodes.badName;
+      if (!hasPlainName(child)) return aCodes.badName;
       bName = true;
     }
   }
@@ -163,51 +156,49 @@ int checkConverter(const TiXmlElement* apConverter, const ConverterCodes& aCodes
 
 // Iterates the children named aTag of a container; aiIndex follows them.
 template <typename Check>
-int checkEach(const TiXmlElement* apContainer, const char* asTag, int aiNotElement, int& aiIndex,
+int checkEach(xml_node aContainer, const char* asTag, int aiNotElement, int& aiIndex,
               Check aCheck) {
   aiIndex = 0;
-  for (const TiXmlNode* pNode = apContainer->FirstChild(asTag); pNode != nullptr;
-       pNode = pNode->NextSibling(asTag)) {
-    if (!isContentNode(pNode)) continue;
+  for (xml_node node = aContainer.first_child(); node; node = node.next_sibling()) {
+    if (!isContentNamed(node, asTag)) continue;
     ++aiIndex;
-    const TiXmlElement* pElement = pNode->ToElement();
-    if (pElement == nullptr) return aiNotElement;
-    const int iCode = aCheck(pElement);
+    if (node.type() != pugi::node_element) return aiNotElement;
+    const int iCode = aCheck(node);
     if (iCode != 0) return iCode;
   }
   return 0;
 }
 
-int checkDocument(const TiXmlDocument& aDocument, int& aiIndex) {
+int checkDocument(const pugi::xml_document& aDocument, int& aiIndex) {
   aiIndex = 0;
-  const TiXmlElement* pRoot = aDocument.FirstChildElement("QVv3");
-  if (pRoot == nullptr) return -1;
-  const TiXmlElement* pName = pRoot->FirstChildElement("Name");
-  if (pName == nullptr || !hasTextOfLength(pName, 1, kMaxNameLength)) return -2;
-  const TiXmlElement* pContext = pRoot->FirstChildElement("TineContext");
-  if (pContext == nullptr || !hasTextOfLength(pContext, 1, kMaxTineContextLength)) return -37;
-  const TiXmlElement* pComponents = pRoot->FirstChildElement("ComponentList");
-  if (pComponents == nullptr) return -3;
-  const TiXmlElement* pImageSources = pComponents->FirstChildElement("ImageSources");
-  if (pImageSources == nullptr) return -4;
+  const xml_node root = firstChildElement(aDocument, "QVv3");
+  if (!root) return -1;
+  const xml_node name = firstChildElement(root, "Name");
+  if (!name || !hasTextOfLength(name, 1, kMaxNameLength)) return -2;
+  const xml_node context = firstChildElement(root, "TineContext");
+  if (!context || !hasTextOfLength(context, 1, kMaxTineContextLength)) return -37;
+  const xml_node components = firstChildElement(root, "ComponentList");
+  if (!components) return -3;
+  const xml_node imageSources = firstChildElement(components, "ImageSources");
+  if (!imageSources) return -4;
 
-  int iCode = checkImageSources(pImageSources, aiIndex);
+  int iCode = checkImageSources(imageSources, aiIndex);
   if (iCode != 0) return iCode;
 
   aiIndex = 0;
-  const TiXmlElement* pSGPs = pComponents->FirstChildElement("SGPs");
-  if (pSGPs == nullptr || pSGPs->FirstChildElement("SGP") == nullptr) return kSgpsEmptyCode;
-  iCode = checkEach(pSGPs, "SGP", -18, aiIndex, checkSGP);
+  const xml_node sgps = firstChildElement(components, "SGPs");
+  if (!sgps || !firstChildElement(sgps, "SGP")) return kSgpsEmptyCode;
+  iCode = checkEach(sgps, "SGP", -18, aiIndex, checkSGP);
   if (iCode != 0) return iCode;
 
-  if (const TiXmlElement* pGS2CLs = pComponents->FirstChildElement("oGS2CLs")) {
-    iCode = checkEach(pGS2CLs, kGS2CLCodes.tag, kGS2CLCodes.notElement, aiIndex,
-                      [](const TiXmlElement* p) { return checkConverter(p, kGS2CLCodes); });
+  if (const xml_node gs2cls = firstChildElement(components, "oGS2CLs")) {
+    iCode = checkEach(gs2cls, kGS2CLCodes.tag, kGS2CLCodes.notElement, aiIndex,
+                      [](xml_node a) { return checkConverter(a, kGS2CLCodes); });
     if (iCode != 0) return iCode;
   }
-  if (const TiXmlElement* pRaw2Jpegs = pComponents->FirstChildElement("oRaw2Jpegs")) {
-    iCode = checkEach(pRaw2Jpegs, kRaw2JpegCodes.tag, kRaw2JpegCodes.notElement, aiIndex,
-                      [](const TiXmlElement* p) { return checkConverter(p, kRaw2JpegCodes); });
+  if (const xml_node raw2Jpegs = firstChildElement(components, "oRaw2Jpegs")) {
+    iCode = checkEach(raw2Jpegs, kRaw2JpegCodes.tag, kRaw2JpegCodes.notElement, aiIndex,
+                      [](xml_node a) { return checkConverter(a, kRaw2JpegCodes); });
     if (iCode != 0) return iCode;
   }
   return 0;
@@ -229,7 +220,7 @@ void logValidationFailure(int aiCode, int aiIndex, CLogging* apLog) {
 
 }  // namespace
 
-int validateDocument(const TiXmlDocument& aDocument, bool abVerbose, CLogging* apLog) {
+int validateDocument(const pugi::xml_document& aDocument, bool abVerbose, CLogging* apLog) {
   int iIndex = 0;
   const int iCode = checkDocument(aDocument, iIndex);
   if (iCode != 0 && abVerbose && apLog != nullptr) logValidationFailure(iCode, iIndex, apLog);

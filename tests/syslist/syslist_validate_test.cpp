@@ -1,12 +1,12 @@
 // Schema rules: every broken rule yields its code and its message (with the
 // element's index where it has one), and the load fails with -2.
 #include <gtest/gtest.h>
-#include <tinyxml.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "syslist/syslist_xml.h"
 #include "syslist_files.h"
 
 using namespace sltest;
@@ -157,9 +157,8 @@ std::vector<Case> failingCases() {
 }
 
 int validateText(const std::string& xml, CLogging& log, std::string& logged) {
-  TiXmlDocument document;
-  document.Parse(xml.c_str());
-  EXPECT_FALSE(document.Error()) << xml;
+  pugi::xml_document document;
+  EXPECT_TRUE(qv::syslist::parseSysListXml(xml, document)) << xml;
   ::testing::internal::CaptureStderr();
   const int code = qv::syslist::validateDocument(document, true, &log);
   logged = ::testing::internal::GetCapturedStderr();
