@@ -1,14 +1,20 @@
 #include "codec/frame_codec.h"
 
 #include <zlib.h>
+#ifndef QV_DEFLATE_ZLIB
+#include <libdeflate.h>
+#endif
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 
 namespace qv::codec {
+
+#ifdef QV_DEFLATE_ZLIB
 
 namespace {
 
@@ -17,19 +23,23 @@ bool fitsULong(uint64_t n) { return n <= std::numeric_limits<uLong>::max(); }
 
 }  // namespace
 
+const char* engineName() { return "zlib"; }
+
 uint64_t compressBound(uint64_t frameBytes) {
   if (!fitsULong(frameBytes)) return frameBytes + frameBytes / 1000 + 64;
   return std::max<uint64_t>(::compressBound(static_cast<uLong>(frameBytes)), frameBytes);
 }
 
-bool compressFrame(const uint8_t* frame, uint64_t frameBytes, uint8_t* out, uint64_t capacity,
-                   uint64_t& streamBytes) {
-  if (frame == nullptr || out == nullptr || !fitsULong(frameBytes)) return false;
+Compressed compressFrame(const uint8_t* frame, uint64_t frameBytes, uint8_t* out, uint64_t capacity,
+                         uint64_t& streamBytes) {
+  if (frame == nullptr || out == nullptr || !fitsULong(frameBytes)) return Compressed::kFailed;
   uLongf length =
       static_cast<uLongf>(std::min<uint64_t>(capacity, std::numeric_limits<uLong>::max()));
-  if (::compress(out, &length, frame, static_cast<uLong>(frameBytes)) != Z_OK) return false;
+  const int result = ::compress(out, &length, frame, static_cast<uLong>(frameBytes));
+  if (result == Z_BUF_ERROR && capacity < compressBound(frameBytes)) return Compressed::kDidNotFit;
+  if (result != Z_OK) return Compressed::kFailed;
   streamBytes = length;
-  return true;
+  return Compressed::kDone;
 }
 
 bool inflateExactly(const uint8_t* stream, uint64_t streamBytes, uint8_t* frame,
@@ -41,6 +51,75 @@ bool inflateExactly(const uint8_t* stream, uint64_t streamBytes, uint8_t* frame,
   return ::uncompress(frame, &produced, stream, static_cast<uLong>(streamBytes)) == Z_OK &&
          produced == frameBytes;
 }
+
+#else
+
+namespace {
+
+constexpr int kLevel = 6;  // zlib's default level, and its header
+
+struct CompressorFree {
+  void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+};
+struct DecompressorFree {
+  void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+// One engine state per thread, kept between frames: allocating one costs
+// more than compressing a small frame.
+libdeflate_compressor* threadCompressor() {
+  thread_local std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(
+      libdeflate_alloc_compressor(kLevel));
+  return compressor.get();
+}
+
+libdeflate_decompressor* threadDecompressor() {
+  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor(
+      libdeflate_alloc_decompressor());
+  return decompressor.get();
+}
+
+bool fitsSize(uint64_t n) { return n <= std::numeric_limits<size_t>::max(); }
+
+}  // namespace
+
+const char* engineName() { return "libdeflate"; }
+
+uint64_t compressBound(uint64_t frameBytes) {
+  // The bound does not depend on the compressor's state.
+  const uint64_t bound = fitsSize(frameBytes) ? libdeflate_zlib_compress_bound(
+                                                    nullptr, static_cast<size_t>(frameBytes))
+                                              : frameBytes + frameBytes / 1000 + 64;
+  return std::max(bound, frameBytes);
+}
+
+Compressed compressFrame(const uint8_t* frame, uint64_t frameBytes, uint8_t* out, uint64_t capacity,
+                         uint64_t& streamBytes) {
+  if (frame == nullptr || out == nullptr || !fitsSize(frameBytes)) return Compressed::kFailed;
+  libdeflate_compressor* compressor = threadCompressor();
+  if (compressor == nullptr) return Compressed::kFailed;
+  const size_t length =
+      libdeflate_zlib_compress(compressor, frame, static_cast<size_t>(frameBytes), out,
+                               static_cast<size_t>(std::min<uint64_t>(capacity, SIZE_MAX)));
+  if (length == 0)
+    return capacity < compressBound(frameBytes) ? Compressed::kDidNotFit : Compressed::kFailed;
+  streamBytes = length;
+  return Compressed::kDone;
+}
+
+bool inflateExactly(const uint8_t* stream, uint64_t streamBytes, uint8_t* frame,
+                    uint64_t frameBytes) {
+  if (stream == nullptr || frame == nullptr || !fitsSize(streamBytes) || !fitsSize(frameBytes))
+    return false;
+  if (!mayInflateTo(streamBytes, frameBytes)) return false;
+  libdeflate_decompressor* decompressor = threadDecompressor();
+  if (decompressor == nullptr) return false;
+  // Without an out-length the call succeeds only for exactly frameBytes bytes.
+  return libdeflate_zlib_decompress(decompressor, stream, static_cast<size_t>(streamBytes), frame,
+                                    static_cast<size_t>(frameBytes), nullptr) == LIBDEFLATE_SUCCESS;
+}
+
+#endif
 
 StreamCheck checkStreamInFile(FILE* file, uint64_t streamBytes, uint64_t frameBytes) {
   constexpr size_t kChunk = 64 * 1024;

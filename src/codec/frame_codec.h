@@ -2,6 +2,11 @@
 // zlib-format stream. Writers compress a frame into a buffer of the bound's
 // size; readers inflate a stream into exactly the frame's length, refusing
 // streams that cannot expand that far before they allocate for them.
+//
+// The engine is libdeflate (zlib-format streams at level 6, with the default
+// level's header, read by every zlib reader), or zlib itself when the build
+// asks for it (QV_DEFLATE=zlib: the bytes of zlib's compress). Either engine
+// reads the streams of the other.
 #pragma once
 
 #include <cstddef>
@@ -22,11 +27,17 @@ constexpr bool mayInflateTo(uint64_t streamBytes, uint64_t frameBytes) {
 // Capacity a compressed frame of frameBytes may need (never below frameBytes).
 uint64_t compressBound(uint64_t frameBytes);
 
-// Compresses frameBytes bytes into out (capacity bytes, at least
-// compressBound(frameBytes)) at the default level. The stream's length goes
-// to streamBytes. False on failure.
-bool compressFrame(const uint8_t* frame, uint64_t frameBytes, uint8_t* out, uint64_t capacity,
-                   uint64_t& streamBytes);
+enum class Compressed { kDone, kDidNotFit, kFailed };
+// Compresses frameBytes bytes into out (capacity bytes) at the default
+// level; the stream's length goes to streamBytes. A capacity below
+// compressBound(frameBytes) asks for a stream that fits it: kDidNotFit when
+// it cannot (the engine may stop early, so an incompressible frame costs
+// less than a whole attempt). kFailed when the engine failed.
+Compressed compressFrame(const uint8_t* frame, uint64_t frameBytes, uint8_t* out, uint64_t capacity,
+                         uint64_t& streamBytes);
+
+// Name of the engine in this build: "libdeflate" or "zlib".
+const char* engineName();
 
 // True when stream (streamBytes) is one zlib stream that inflates to exactly
 // frameBytes bytes, written to frame. A shorter or longer result is a failure:

@@ -3,6 +3,7 @@
 // shrink it).
 #include "codec/frame_codec.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -255,33 +256,36 @@ class CIMC2Writer : public CIMC2Outcome {
                   saveError() + "Error compressing image #" + ofImage(i) + ".");
     }
     const uint64_t iSource = static_cast<uint64_t>(iFrameBytes);
-    const uint64_t iBound = qv::codec::compressBound(iSource);
-    if (iBound > m_iCompressCapacity) {
+    // Only a stream shorter than the frame is kept, so the buffer holds one
+    // byte less and the codec may stop as soon as the stream reaches it.
+    const uint64_t iCapacity = iSource - 1;
+    if (iCapacity > m_iCompressCapacity || !m_pCompressBuffer) {
       // One buffer serves all frames; it grows only for a larger frame.
       m_pCompressBuffer.reset();
       m_iCompressCapacity = 0;
-      m_pCompressBuffer = qv::platform::allocateBytes(iBound);
+      m_pCompressBuffer = qv::platform::allocateBytes(std::max<uint64_t>(iCapacity, 1));
       if (!m_pCompressBuffer) {
         return fail(kWriteNoCompressMemory,
                     saveError() + "Error allocating temporary memory for compressed image #" +
                         ofImage(i) + ".");
       }
-      m_iCompressCapacity = iBound;
+      m_iCompressCapacity = iCapacity;
     }
     uint64_t iCompressed = 0;
-    if (!qv::codec::compressFrame(aImg.frameBuffer, iSource, m_pCompressBuffer.get(),
-                                  m_iCompressCapacity, iCompressed)) {
-      return fail(kWriteCompressFailed,
-                  saveError() + "Error compressing image #" + ofImage(i) + ".");
+    switch (qv::codec::compressFrame(aImg.frameBuffer, iSource, m_pCompressBuffer.get(), iCapacity,
+                                     iCompressed)) {
+      case qv::codec::Compressed::kDone:
+        apData = m_pCompressBuffer.get();
+        aiLength = iCompressed;
+        return true;
+      case qv::codec::Compressed::kDidNotFit:
+        apData = aImg.frameBuffer;
+        aiLength = iSource;
+        return true;
+      default:
+        return fail(kWriteCompressFailed,
+                    saveError() + "Error compressing image #" + ofImage(i) + ".");
     }
-    if (iCompressed < iSource) {
-      apData = m_pCompressBuffer.get();
-      aiLength = iCompressed;
-    } else {
-      apData = aImg.frameBuffer;
-      aiLength = iSource;
-    }
-    return true;
   }
 
   bool writeImageBlock(uint32_t i) {

@@ -160,8 +160,8 @@ int writeImcBkc(const char* asName, VIDINFHDR* apV, int* apiUserBreak, double* a
     reportProgress(apdProgress, static_cast<double>(i) / n);
     if (interruptRequested(apiUserBreak)) return kWriteUserBreak;
     uint64_t uiLength = 0;
-    if (!qv::codec::compressFrame(apV->framebits[i], uiFrameBytes, compressed.get(), uiCapacity,
-                                  uiLength))
+    if (qv::codec::compressFrame(apV->framebits[i], uiFrameBytes, compressed.get(), uiCapacity,
+                                 uiLength) != qv::codec::Compressed::kDone)
       return kWriteCompression;
     uint8_t image[kImageHeaderBytes];
     putF64(image, apV->framescales[i]);

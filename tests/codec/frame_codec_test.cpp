@@ -1,8 +1,10 @@
 // The frame codec: streams inflate to exactly the frame or not at all, and the
 // expansion bound refuses impossible headers before anything is allocated.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "codec/frame_codec.h"
@@ -22,7 +24,8 @@ std::vector<uint8_t> frameOf(size_t bytes, uint32_t seed) {
 std::vector<uint8_t> compressed(const std::vector<uint8_t>& frame) {
   std::vector<uint8_t> out(qv::codec::compressBound(frame.size()));
   uint64_t length = 0;
-  EXPECT_TRUE(qv::codec::compressFrame(frame.data(), frame.size(), out.data(), out.size(), length));
+  EXPECT_EQ(qv::codec::compressFrame(frame.data(), frame.size(), out.data(), out.size(), length),
+            qv::codec::Compressed::kDone);
   out.resize(length);
   return out;
 }
@@ -84,4 +87,69 @@ TEST(FrameCodec, ExpansionBoundAndStreamCheckInFile) {
         << c.streamBytes << " -> " << c.frameBytes;
   }
   std::fclose(file);
+}
+
+namespace {
+
+std::string zlibCompress(const std::vector<uint8_t>& frame) {
+  uLongf length = compressBound(frame.size());
+  std::string out(length, '\0');
+  EXPECT_EQ(compress(reinterpret_cast<Bytef*>(&out[0]), &length, frame.data(), frame.size()), Z_OK);
+  out.resize(length);
+  return out;
+}
+
+// Noise no engine can shrink: splitmix64.
+std::vector<uint8_t> noise(size_t bytes) {
+  std::vector<uint8_t> frame(bytes);
+  uint64_t state = 0x9E3779B97F4A7C15u;
+  for (size_t i = 0; i < bytes; ++i) {
+    uint64_t z = (state += 0x9E3779B97F4A7C15u);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    frame[i] = static_cast<uint8_t>(z ^ (z >> 31));
+  }
+  return frame;
+}
+
+}  // namespace
+
+TEST(FrameCodec, StreamsAreZlibStreamsNoLongerThanZlibsOwn) {
+  for (size_t bytes : {size_t{100}, size_t{4096}, size_t{1280 * 1024 * 2}}) {
+    const std::vector<uint8_t> frame = frameOf(bytes, 11);
+    const std::vector<uint8_t> stream = compressed(frame);
+    const std::string reference = zlibCompress(frame);
+    ASSERT_GE(stream.size(), 2u);
+    EXPECT_EQ(stream[0], 0x78) << "zlib format, 32 KiB window";
+    EXPECT_EQ(stream[1], 0x9C) << "the default level's header";
+    EXPECT_LE(stream.size(), reference.size()) << bytes;
+    if (std::string(qv::codec::engineName()) == "zlib") {
+      EXPECT_EQ(std::string(stream.begin(), stream.end()), reference) << "zlib's own bytes";
+    }
+    // zlib alone reads the stream back to the frame's exact bytes.
+    std::vector<uint8_t> back(bytes);
+    uLongf produced = bytes;
+    ASSERT_EQ(uncompress(back.data(), &produced, stream.data(), stream.size()), Z_OK);
+    EXPECT_EQ(produced, bytes);
+    EXPECT_EQ(back, frame);
+    // And the codec reads zlib's own stream.
+    std::vector<uint8_t> again(bytes);
+    EXPECT_TRUE(qv::codec::inflateExactly(reinterpret_cast<const uint8_t*>(reference.data()),
+                                          reference.size(), again.data(), bytes));
+    EXPECT_EQ(again, frame);
+  }
+}
+
+TEST(FrameCodec, AStreamThatDoesNotFitIsReportedNotFailed) {
+  const std::vector<uint8_t> frame = noise(256 * 1024);
+  std::vector<uint8_t> out(frame.size() - 1);
+  uint64_t length = 0;
+  EXPECT_EQ(qv::codec::compressFrame(frame.data(), frame.size(), out.data(), out.size(), length),
+            qv::codec::Compressed::kDidNotFit);
+  // With the bound's room the same frame compresses (to more than itself).
+  out.resize(qv::codec::compressBound(frame.size()));
+  ASSERT_EQ(qv::codec::compressFrame(frame.data(), frame.size(), out.data(), out.size(), length),
+            qv::codec::Compressed::kDone);
+  EXPECT_GE(length, frame.size());
+  EXPECT_LE(length, out.size());
 }
