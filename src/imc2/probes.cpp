@@ -17,11 +17,6 @@ using qv::platform::readValue;
 using qv::platform::seekTo64;
 using qv::platform::tell64;
 
-FilePtr openForProbe(const char* asFilePath) {
-  if (asFilePath == nullptr || asFilePath[0] == '\0') return FilePtr();
-  return qv::platform::openForReading(asFilePath);
-}
-
 // Reads one record and validates its text (at most 249 characters) against
 // a working key table.
 bool probeRecord(FILE* apFile, METADATA_KEY_DEFINITION* apTable, uint32_t aiRows,
@@ -47,7 +42,7 @@ bool readLineEnd(FILE* apFile) {
 }  // namespace
 
 bool _internal_isIMC2File(const char* asFilePath) {
-  FilePtr file = openForProbe(asFilePath);
+  FilePtr file = qv::platform::openForReading(asFilePath);
   if (!file) return false;
   FILE* f = file.get();
   int64_t iFileSize = 0;

@@ -18,11 +18,6 @@ using qv::platform::readExact;
 using qv::platform::seekTo64;
 using qv::platform::tell64;
 
-FilePtr openForProbe(const char* asFilePath) {
-  if (asFilePath == nullptr || asFilePath[0] == '\0') return FilePtr();
-  return qv::platform::openForReading(asFilePath);
-}
-
 // Frame header of IMM and BKG files, with the defaults of 0 applied.
 struct LegacyFrameHeader {
   uint16_t w = 0, bipp = 0, h = 0, ebitpp = 0;
@@ -53,7 +48,7 @@ uint64_t legacyPixelBytes(const LegacyFrameHeader& aHeader) {
 }  // namespace
 
 bool _internal_isIMCFile(const char* asFilePath) {
-  FilePtr file = openForProbe(asFilePath);
+  FilePtr file = qv::platform::openForReading(asFilePath);
   if (!file) return false;
   FILE* f = file.get();
   uint8_t raw[16];
@@ -84,7 +79,7 @@ bool _internal_isIMCFile(const char* asFilePath) {
 }
 
 bool _internal_isIMMFile(const char* asFilePath) {
-  FilePtr file = openForProbe(asFilePath);
+  FilePtr file = qv::platform::openForReading(asFilePath);
   if (!file) return false;
   LegacyFrameHeader header;
   int64_t iFileSize = 0;
@@ -99,7 +94,7 @@ bool _internal_isIMMFile(const char* asFilePath) {
 }
 
 bool _internal_isBKGFile(const char* asFilePath) {
-  FilePtr file = openForProbe(asFilePath);
+  FilePtr file = qv::platform::openForReading(asFilePath);
   if (!file) return false;
   LegacyFrameHeader header;
   int64_t iFileSize = 0;

@@ -21,9 +21,10 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-// Byte mode: no newline translation on any platform. A null name opens nothing.
+// Byte mode: no newline translation on any platform. A null or empty name
+// opens nothing.
 inline FilePtr openForReading(const char* asPath) {
-  return FilePtr(asPath != nullptr ? std::fopen(asPath, "rb") : nullptr);
+  return FilePtr(asPath != nullptr && asPath[0] != '\0' ? std::fopen(asPath, "rb") : nullptr);
 }
 
 inline bool readExact(FILE* apFile, void* apBuffer, size_t aiBytes) {

@@ -23,13 +23,6 @@ struct DemoOptions {
   std::string keep;
 };
 
-std::string temporaryFolder() {
-  for (const char* variable : {"TMPDIR", "TEMP"})
-    if (const char* value = std::getenv(variable); value != nullptr && value[0] != '\0')
-      return value;
-  return "/tmp";
-}
-
 std::optional<Problem> verifySame(Bunch& grabbed, Bunch& loaded) {
   if (loaded.size() != grabbed.size())
     return Problem{std::to_string(loaded.size()) + " frames loaded back, " +

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "output.h"
 #include "quivox3/quivox3.h"
 
 namespace qvtool {
@@ -26,13 +27,6 @@ void removeFolder(const std::string& folder) {
     ::closedir(dir);
   }
   ::rmdir(folder.c_str());
-}
-
-std::string temporaryFolder() {
-  for (const char* variable : {"TMPDIR", "TEMP"})
-    if (const char* value = std::getenv(variable); value != nullptr && value[0] != '\0')
-      return value;
-  return "/tmp";
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace qvtool {
@@ -16,6 +17,13 @@ std::string folderOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+std::string temporaryFolder() {
+  for (const char* variable : {"TMPDIR", "TEMP"})
+    if (const char* value = std::getenv(variable); value != nullptr && value[0] != '\0')
+      return value;
+  return "/tmp";
 }
 
 std::string baseName(const std::string& path) {

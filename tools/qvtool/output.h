@@ -12,6 +12,8 @@
 namespace qvtool {
 
 std::string folderOf(const std::string& path);  // "." for a bare name
+// Where temporary work goes: TMPDIR, else TEMP, else /tmp.
+std::string temporaryFolder();
 std::string baseName(const std::string& path);
 
 // Both names exist and are the same file (device and inode, links followed).
