@@ -1,206 +1,248 @@
-// Legacy IMM and IMC files of 100 frames of 1280 x 1024 x 16 bit: the library's
-// readers and writers against the bare work on the same bytes (stdio block
-// transfers; zlib compress/uncompress for IMC).
-#include <benchmark/benchmark.h>
-#include <zlib.h>
-
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
+// Legacy IMM and IMC files: the library's readers and writers against the
+// bare work on the same frames. IMM is plain block transfers; IMC is
+// measured as IMC2 is: the library with its codec threads and with one,
+// bare single-threaded zlib and bare single-threaded libdeflate, each with
+// the same file I/O, on camera-like and on incompressible frames.
 #include <cstring>
-#include <string>
-#include <vector>
 
-#include "legacy/legacy.h"
 #include "quivox3/quivox3.h"
+#include "sequence_bench.h"
+
+using namespace qvbench;
 
 namespace {
 
-constexpr int kWidth = 1280, kHeight = 1024, kFrames = 100;
-constexpr size_t kFrameBytes = size_t(kWidth) * kHeight * 2;
+enum Contenders { kLibrary, kLibraryOneThread, kBareZlib, kBareLibdeflate };
 
-std::string benchPath(const char* asName) {
-  const char* sDir = std::getenv("TMPDIR");
-  return std::string(sDir ? sDir : "/tmp") + "/qv_bench_legacy_" + asName;
+// A 16-bit IMC record viewing the frames; only its arrays are freed here.
+class RecordOverFrames {
+ public:
+  explicit RecordOverFrames(const Frames& frames)
+      : m_bits(frames.size()), m_scales(frames.size(), 1.0) {
+    for (uint32_t i = 0; i < frames.size(); ++i) m_bits[i] = frames[i];
+    m_record.width = kWidth;
+    m_record.height = kHeight;
+    m_record.bpp = 16;
+    m_record.ebpp = 12;
+    m_record.scale = 1.0;
+    m_record.numframes = static_cast<int32_t>(frames.size());
+    m_record.type = 2;
+    m_record.framebits = m_bits.data();
+    m_record.framescales = m_scales.data();
+  }
+  VIDINFHDR* get() { return &m_record; }
+
+ private:
+  std::vector<unsigned char*> m_bits;
+  std::vector<double> m_scales;
+  VIDINFHDR m_record{};
+};
+
+Frames& framesOf(Frames::Kind kind) {
+  static Frames camera(Frames::Kind::kCamera);
+  static Frames noise(Frames::Kind::kNoise);
+  return kind == Frames::Kind::kCamera ? camera : noise;
 }
 
-// 12-bit camera-like frames: a gradient with some noise, so zlib has work to do.
-VIDINFHDR& sequence() {
-  static VIDINFHDR v = [] {
-    VIDINFHDR r;
-    r.width = kWidth;
-    r.height = kHeight;
-    r.bpp = 16;
-    r.ebpp = 12;
-    r.numframes = kFrames;
-    r.type = 1;
-    r.framebits = static_cast<unsigned char**>(std::malloc(kFrames * sizeof(unsigned char*)));
-    r.framescales = static_cast<double*>(std::malloc(kFrames * sizeof(double)));
-    uint32_t uiSeed = 12345;
-    for (int i = 0; i < kFrames; ++i) {
-      auto* p = static_cast<uint16_t*>(std::malloc(kFrameBytes));
-      for (int k = 0; k < kWidth * kHeight; ++k) {
-        uiSeed = uiSeed * 1664525u + 1013904223u;
-        p[k] = static_cast<uint16_t>(((k % kWidth) + (k / kWidth) + i + (uiSeed >> 28)) & 0xFFF);
-      }
-      r.framebits[i] = reinterpret_cast<unsigned char*>(p);
-      r.framescales[i] = 1.0;
-    }
-    r.scale = 1.0;
-    return r;
-  }();
-  return v;
+Frames::Kind kindOf(const benchmark::State& state) {
+  return state.range(0) == 0 ? Frames::Kind::kCamera : Frames::Kind::kNoise;
 }
 
-const std::string& immFile() {
-  static const std::string s = [] {
-    const std::string sPath = benchPath("in.imm");
-    save_imm_file(sPath.c_str(), &sequence());
-    return sPath;
-  }();
-  return s;
-}
-const std::string& imcFile() {
-  static const std::string s = [] {
-    const std::string sPath = benchPath("in.imc");
-    save_imc_file(sPath.c_str(), &sequence());
-    return sPath;
-  }();
-  return s;
+void put32(unsigned char* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+std::vector<Contender> libraryContenders(const std::function<bool()>& run,
+                                         const std::function<void()>& cleanUp) {
+  return {{"library",
+           [run] {
+             setCodecThreads(nullptr);
+             return run();
+           },
+           cleanUp},
+          {"library_1thread",
+           [run] {
+             setCodecThreads("1");
+             const bool ok = run();
+             setCodecThreads(nullptr);
+             return ok;
+           },
+           cleanUp}};
 }
 
-void freeFrames(std::vector<unsigned char*>& frames) {
-  for (unsigned char* p : frames) std::free(p);
+std::vector<Ratio> targetRatios() {
+  return {{kLibrary, kBareZlib}, {kLibrary, kBareLibdeflate}, {kLibraryOneThread, kBareLibdeflate}};
+}
+
+// The least an IMC writer does: per frame its header and its stream.
+bool imcSaveBare(const Frames& frames, const Engine& engine, const std::string& path,
+                 std::vector<uint8_t>& buffer) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  unsigned char header[16] = {};
+  bool ok = fwrite(header, 1, 16, f) == 16;
+  for (uint32_t i = 0; i < frames.size(); ++i) {
+    const size_t n = engine.compress(frames[i], kFrameBytes, buffer.data(), buffer.size());
+    put32(header + 8, static_cast<uint32_t>(n));
+    put32(header + 12, static_cast<uint32_t>(kFrameBytes));
+    ok = ok && n > 0 && fwrite(header, 1, 16, f) == 16 && fwrite(buffer.data(), 1, n, f) == n;
+  }
+  return fclose(f) == 0 && ok;
+}
+
+// The least an IMC reader does: per frame its header, its stream, and the
+// stream inflated into a fresh frame.
+bool imcLoadBare(const std::string& path, const Engine& engine, std::vector<uint8_t>& stream,
+                 std::vector<uint8_t*>& frames) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  unsigned char header[16];
+  bool ok = fread(header, 1, 16, f) == 16;
+  uint32_t count = 0;
+  std::memcpy(&count, header + 12, 4);
+  for (uint32_t i = 0; ok && i < count; ++i) {
+    uint32_t length = 0;
+    ok = fread(header, 1, 16, f) == 16;
+    std::memcpy(&length, header + 8, 4);
+    ok = ok && length <= stream.size() && fread(stream.data(), 1, length, f) == length;
+    frames.push_back(static_cast<uint8_t*>(malloc(kFrameBytes)));
+    ok = ok && engine.inflate(stream.data(), length, frames.back(), kFrameBytes);
+  }
+  fclose(f);
+  return ok;
+}
+
+void freeAll(std::vector<uint8_t*>& frames) {
+  for (uint8_t* p : frames) free(p);
   frames.clear();
 }
 
-bool immLoad() {
-  VIDINFHDR v;
-  initialize_vidinfhdr(&v);
-  const bool bOk = load_imm_file(immFile().c_str(), &v) == 0;
-  free_vidinfhdr(&v);
-  return bOk;
+void BM_ImcSave(benchmark::State& state) {
+  const Frames& frames = framesOf(kindOf(state));
+  if (!checkContent(state, frames, kindOf(state))) return;
+  RecordOverFrames record(frames);
+  std::vector<uint8_t> buffer(compressBound(kFrameBytes) + kFrameBytes / 100 + 1024);
+  std::string path;
+  auto removeFile = [&] { remove(path.c_str()); };
+  std::vector<Contender> contenders = libraryContenders(
+      [&] {
+        path = freshPath("save.imc");
+        return save_imc_file(path.c_str(), record.get()) == 0;
+      },
+      removeFile);
+  for (const Engine& engine : bareEngines()) {
+    contenders.push_back({std::string("bare_") + engine.name,
+                          [&, engine] {
+                            path = freshPath("save_bare.imc");
+                            return imcSaveBare(frames, engine, path, buffer);
+                          },
+                          removeFile});
+  }
+  compareContenders(state, contenders, targetRatios());
+  state.SetBytesProcessed(state.iterations() * int64_t(kFrameBytes) * frames.size());
 }
 
-bool immLoadBare() {
-  std::vector<unsigned char*> frames;
-  FILE* f = std::fopen(immFile().c_str(), "rb");
+void BM_ImcLoad(benchmark::State& state) {
+  const Frames& frames = framesOf(kindOf(state));
+  if (!checkContent(state, frames, kindOf(state))) return;
+  RecordOverFrames record(frames);
+  const std::string path = freshPath("load.imc");
+  if (save_imc_file(path.c_str(), record.get()) != 0) {
+    state.SkipWithError("the file to load could not be written");
+    return;
+  }
+  VIDINFHDR loaded;
+  initialize_vidinfhdr(&loaded);
+  std::vector<uint8_t*> bareFrames;
+  std::vector<uint8_t> stream(compressBound(kFrameBytes) + kFrameBytes / 100 + 1024);
+  std::vector<Contender> contenders = libraryContenders(
+      [&] { return load_imc_file(path.c_str(), &loaded) == 0; },
+      [&] { free_vidinfhdr(&loaded); });
+  for (const Engine& engine : bareEngines()) {
+    contenders.push_back({std::string("bare_") + engine.name,
+                          [&, engine] { return imcLoadBare(path, engine, stream, bareFrames); },
+                          [&] { freeAll(bareFrames); }});
+  }
+  compareContenders(state, contenders, targetRatios());
+  remove(path.c_str());
+  state.SetBytesProcessed(state.iterations() * int64_t(kFrameBytes) * frames.size());
+}
+
+// IMM: a 8-byte frame header, the frame, an 8-byte scale per frame.
+bool immSaveBare(const Frames& frames, const std::string& path) {
+  const unsigned char header[8] = {}, scale[8] = {};
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  bool ok = true;
+  for (uint32_t i = 0; i < frames.size(); ++i) {
+    ok = ok && fwrite(header, 1, 8, f) == 8 && fwrite(frames[i], 1, kFrameBytes, f) == kFrameBytes &&
+         fwrite(scale, 1, 8, f) == 8;
+  }
+  return fclose(f) == 0 && ok;
+}
+
+bool immLoadBare(const std::string& path, uint32_t count, std::vector<uint8_t*>& frames) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
   unsigned char header[8], scale[8];
-  for (int i = 0; i < kFrames; ++i) {
-    frames.push_back(static_cast<unsigned char*>(std::malloc(kFrameBytes)));
-    std::fread(header, 1, 8, f);
-    std::fread(frames.back(), 1, kFrameBytes, f);
-    std::fread(scale, 1, 8, f);
+  bool ok = true;
+  for (uint32_t i = 0; ok && i < count; ++i) {
+    frames.push_back(static_cast<uint8_t*>(malloc(kFrameBytes)));
+    ok = fread(header, 1, 8, f) == 8 && fread(frames.back(), 1, kFrameBytes, f) == kFrameBytes &&
+         fread(scale, 1, 8, f) == 8;
   }
-  std::fclose(f);
-  freeFrames(frames);
-  return true;
+  fclose(f);
+  return ok;
 }
 
-bool immSave() { return save_imm_file(benchPath("out.imm").c_str(), &sequence()) == 0; }
+void BM_ImmSave(benchmark::State& state) {
+  const Frames& frames = framesOf(Frames::Kind::kCamera);
+  RecordOverFrames record(frames);
+  record.get()->type = 1;
+  std::string path;
+  auto removeFile = [&] { remove(path.c_str()); };
+  compareContenders(state,
+                    {{"library",
+                      [&] {
+                        path = freshPath("save.imm");
+                        return save_imm_file(path.c_str(), record.get()) == 0;
+                      },
+                      removeFile},
+                     {"bare",
+                      [&] {
+                        path = freshPath("save_bare.imm");
+                        return immSaveBare(frames, path);
+                      },
+                      removeFile}},
+                    {{0, 1}});
+}
 
-bool immSaveBare() {
-  const unsigned char header[8] = {0}, scale[8] = {0};
-  FILE* f = std::fopen(benchPath("out_bare.imm").c_str(), "wb");
-  for (int i = 0; i < kFrames; ++i) {
-    std::fwrite(header, 1, 8, f);
-    std::fwrite(sequence().framebits[i], 1, kFrameBytes, f);
-    std::fwrite(scale, 1, 8, f);
+void BM_ImmLoad(benchmark::State& state) {
+  const Frames& frames = framesOf(Frames::Kind::kCamera);
+  RecordOverFrames record(frames);
+  record.get()->type = 1;
+  const std::string path = freshPath("load.imm");
+  if (save_imm_file(path.c_str(), record.get()) != 0) {
+    state.SkipWithError("the file to load could not be written");
+    return;
   }
-  return std::fclose(f) == 0;
+  VIDINFHDR loaded;
+  initialize_vidinfhdr(&loaded);
+  std::vector<uint8_t*> bareFrames;
+  compareContenders(
+      state,
+      {{"library", [&] { return load_imm_file(path.c_str(), &loaded) == 0; },
+        [&] { free_vidinfhdr(&loaded); }},
+       {"bare", [&] { return immLoadBare(path, frames.size(), bareFrames); },
+        [&] { freeAll(bareFrames); }}},
+      {{0, 1}});
+  remove(path.c_str());
 }
-
-bool imcLoad() {
-  VIDINFHDR v;
-  initialize_vidinfhdr(&v);
-  const bool bOk = load_imc_file(imcFile().c_str(), &v) == 0;
-  free_vidinfhdr(&v);
-  return bOk;
-}
-
-bool imcLoadBare() {
-  std::vector<unsigned char*> frames;
-  std::vector<unsigned char> compressed(compressBound(kFrameBytes));
-  FILE* f = std::fopen(imcFile().c_str(), "rb");
-  unsigned char header[16];
-  std::fread(header, 1, 16, f);
-  for (int i = 0; i < kFrames; ++i) {
-    std::fread(header, 1, 16, f);
-    uint32_t uiLength;
-    std::memcpy(&uiLength, header + 8, 4);
-    std::fread(compressed.data(), 1, uiLength, f);
-    frames.push_back(static_cast<unsigned char*>(std::malloc(kFrameBytes)));
-    uLongf uiOut = kFrameBytes;
-    uncompress(frames.back(), &uiOut, compressed.data(), uiLength);
-  }
-  std::fclose(f);
-  freeFrames(frames);
-  return true;
-}
-
-bool imcSave() { return save_imc_file(benchPath("out.imc").c_str(), &sequence()) == 0; }
-
-bool imcSaveBare() {
-  std::vector<unsigned char> compressed(compressBound(kFrameBytes));
-  const unsigned char header[16] = {0};
-  FILE* f = std::fopen(benchPath("out_bare.imc").c_str(), "wb");
-  std::fwrite(header, 1, 16, f);
-  for (int i = 0; i < kFrames; ++i) {
-    uLongf uiLength = compressed.size();
-    compress(compressed.data(), &uiLength, sequence().framebits[i], kFrameBytes);
-    std::fwrite(header, 1, 16, f);
-    std::fwrite(compressed.data(), 1, uiLength, f);
-  }
-  return std::fclose(f) == 0;
-}
-
-double secondsOf(bool (*apWork)(), bool& bOk) {
-  const auto t0 = std::chrono::steady_clock::now();
-  bOk = apWork() && bOk;
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-// Library and bare work alternate in one process, after one warm-up of each,
-// so that both meet the same allocator and page-cache state. The reported time
-// is the library's; the counter "ratio" is library time over bare time.
-void compare(benchmark::State& state, bool (*apLibrary)(), bool (*apBare)()) {
-  bool bOk = true;
-  secondsOf(apLibrary, bOk);
-  secondsOf(apBare, bOk);
-  double dLibrary = 0, dBare = 0;
-  int iRound = 0;
-  for (auto _ : state) {
-    double dLib, dRef;
-    if (iRound++ % 2 == 0) {
-      dLib = secondsOf(apLibrary, bOk);
-      dRef = secondsOf(apBare, bOk);
-    } else {
-      dRef = secondsOf(apBare, bOk);
-      dLib = secondsOf(apLibrary, bOk);
-    }
-    dLibrary += dLib;
-    dBare += dRef;
-    state.SetIterationTime(dLib);
-  }
-  if (!bOk) state.SkipWithError("library or bare work failed");
-  state.counters["bare_ms"] = 1000.0 * dBare / iRound;
-  state.counters["ratio"] = dLibrary / dBare;
-  std::remove(benchPath("out.imm").c_str());
-  std::remove(benchPath("out_bare.imm").c_str());
-  std::remove(benchPath("out.imc").c_str());
-  std::remove(benchPath("out_bare.imc").c_str());
-}
-
-void BM_ImmLoad(benchmark::State& state) { compare(state, immLoad, immLoadBare); }
-void BM_ImmSave(benchmark::State& state) { compare(state, immSave, immSaveBare); }
-void BM_ImcLoad(benchmark::State& state) { compare(state, imcLoad, imcLoadBare); }
-void BM_ImcSave(benchmark::State& state) { compare(state, imcSave, imcSaveBare); }
 
 }  // namespace
 
-BENCHMARK(BM_ImmLoad)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(8);
-BENCHMARK(BM_ImmSave)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(8);
-BENCHMARK(BM_ImcLoad)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(4);
-BENCHMARK(BM_ImcSave)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(4);
+// Arg 0: camera-like frames; arg 1: incompressible frames.
+BENCHMARK(BM_ImcSave)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+BENCHMARK(BM_ImcLoad)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+BENCHMARK(BM_ImmSave)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+BENCHMARK(BM_ImmLoad)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 
 BENCHMARK_MAIN();

@@ -7,8 +7,10 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "codec/frame_codec.h"
+#include "codec/frame_order.h"
 #include "image/image.h"
 #include "imc2/imc2.h"
 #include "imc2/metadata.h"
@@ -28,7 +30,6 @@ constexpr uint64_t kMinImageBlockBytes =
     kIMC2ImageHeadBytes + kIMC2MinImageRecords * METADATA_IN_FILE_SINGLE_ENTRY__SIZE_BYTES + 1;
 
 using qv::platform::FilePtr;
-using qv::platform::MallocBuffer;
 using qv::platform::MallocPtr;
 using qv::platform::readValue;
 using qv::platform::tell64;
@@ -59,13 +60,7 @@ class CIMC2Reader : public CIMC2Outcome {
   bool read(QVBUNCHOFIMAGES* apImages) {
     if (!checkArguments(apImages) || !prepareTables() || !openFile()) return false;
     if (!readFileHeader() || !readGlobalBlock() || !allocateImages()) return false;
-    for (uint32_t i = 1; i <= m_n; ++i) {
-      if (interruptRequested(m_piInterrupt)) {
-        return fail(kReadInterrupted, quoted() + " load error: Interrupted by user.");
-      }
-      if (!readImageBlock(i)) return false;
-      reportProgress(m_pdProgress, 0.05 + 0.95 * static_cast<double>(i) / m_n);
-    }
+    if (!readImageBlocks()) return false;
     m_file.reset();
     apImages->imageArray = m_images.get().imageArray;
     apImages->numFrames = m_n;
@@ -454,7 +449,46 @@ class CIMC2Reader : public CIMC2Outcome {
         quoted() + " decompression error: zlib decompression failed at image " + ofImage(i) + ".");
   }
 
-  bool readImageBlock(uint32_t i) {
+  // A frame between reading and checking: its stream waits in the slot's
+  // buffer for a codec thread to inflate it into the image's own buffer.
+  struct PendingFrame {
+    qv::codec::SlotBuffer stream;
+    DIMAGE* image = nullptr;
+    uint64_t streamBytes = 0;
+    uint64_t frameBytes = 0;
+    bool compressed = false;
+  };
+
+  // This thread reads the blocks, tests the interrupt flag before each one,
+  // checks the images and reports progress, all in image order; the codec's
+  // threads inflate the frames meanwhile.
+  bool readImageBlocks() {
+    const unsigned threads = qv::codec::codecThreads(m_n);
+    std::vector<PendingFrame> slots(threads);
+    qv::codec::FrameSteps steps;
+    steps.prepare = [&](uint32_t frame, unsigned slot) {
+      if (interruptRequested(m_piInterrupt)) {
+        return fail(kReadInterrupted, quoted() + " load error: Interrupted by user.");
+      }
+      return readImageBlock(frame + 1, slots[slot]);
+    };
+    steps.work = [&](uint32_t, unsigned slot) {
+      const PendingFrame& p = slots[slot];
+      // A stream that ends early would leave part of the frame undefined.
+      return !p.compressed || qv::codec::inflateExactly(p.stream.data(), p.streamBytes,
+                                                        p.image->frameBuffer, p.frameBytes);
+    };
+    steps.finish = [&](uint32_t frame, unsigned slot, bool inflated) {
+      const uint32_t i = frame + 1;
+      if (!inflated) return failDecompression(i);
+      if (!_internal_qvCheckImageValidity(slots[slot].image)) return failInvalidImage(i);
+      reportProgress(m_pdProgress, 0.05 + 0.95 * static_cast<double>(i) / m_n);
+      return true;
+    };
+    return qv::codec::runInFrameOrder(m_n, threads, steps);
+  }
+
+  bool readImageBlock(uint32_t i, PendingFrame& aPending) {
     if (i > m_images.get().numFrames) {
       // Cannot happen: the array covers every block the file can hold.
       return fail(kReadIoError, quoted() +
@@ -528,7 +562,7 @@ class CIMC2Reader : public CIMC2Outcome {
                       " incorrect, of image " + ofImage(i) + ". Must be [2..10].");
     }
     if (!readImageRecords(img, i, P)) return false;
-    return readFrame(img, i, ulen, clen);
+    return readFrame(img, i, ulen, clen, aPending);
   }
 
   // A frame larger than any image may be can only end in -8 (its stream is
@@ -558,7 +592,9 @@ class CIMC2Reader : public CIMC2Outcome {
     return failInvalidImage(i);
   }
 
-  bool readFrame(DIMAGE& img, uint32_t i, uint64_t ulen, uint64_t clen) {
+  // Reads the frame's bytes: a raw frame into the image, a stream into the
+  // slot, to be inflated there.
+  bool readFrame(DIMAGE& img, uint32_t i, uint64_t ulen, uint64_t clen, PendingFrame& aPending) {
     FILE* f = m_file.get();
     const bool bCompressed = clen < ulen;
     const std::string sUnableToRead =
@@ -584,31 +620,22 @@ class CIMC2Reader : public CIMC2Outcome {
     img.frameBufferSize = static_cast<uint32_t>(ulen);
     uint8_t* pTarget = img.frameBuffer;
     if (bCompressed) {
-      if (clen > m_iStreamCapacity) {
-        m_pStream.reset();
-        m_iStreamCapacity = 0;
-        m_pStream = qv::platform::allocateBytes(clen);
-        if (!m_pStream) {
-          return fail(kReadNoMemory, std::string("Memory allocation error while loading file \"") +
-                                         m_sFilePath + "\": len_compressed(" +
-                                         std::to_string(clen) + " bytes) at image " + ofImage(i) +
-                                         ".");
-        }
-        m_iStreamCapacity = clen;
+      if (!aPending.stream.reserve(clen)) {
+        return fail(kReadNoMemory, std::string("Memory allocation error while loading file \"") +
+                                       m_sFilePath + "\": len_compressed(" + std::to_string(clen) +
+                                       " bytes) at image " + ofImage(i) + ".");
       }
-      pTarget = m_pStream.get();
+      pTarget = aPending.stream.data();
     }
     if (fread(pTarget, 1, static_cast<size_t>(clen), f) != clen) {
       return fail(kReadIoError, sUnableToRead);
     }
-    if (bCompressed) {
-      // A stream that ends early would leave part of the frame undefined.
-      if (!qv::codec::inflateExactly(m_pStream.get(), clen, img.frameBuffer, ulen))
-        return failDecompression(i);
-    }
+    aPending.image = &img;
+    aPending.streamBytes = clen;
+    aPending.frameBytes = ulen;
+    aPending.compressed = bCompressed;
     img.frameHeader.appendedFrameSize = static_cast<int32_t>(ulen);
     img.sourceHeader.totalLength = static_cast<uint32_t>(ulen + QV_HDR_IMAGE_SIZE);
-    if (!_internal_qvCheckImageValidity(&img)) return failInvalidImage(i);
     return true;
   }
 
@@ -623,8 +650,6 @@ class CIMC2Reader : public CIMC2Outcome {
   uint32_t m_n = 0;  // num_images_in_file
   DIMAGE m_template;
   CLocalBunch m_images;
-  MallocBuffer m_pStream;
-  uint64_t m_iStreamCapacity = 0;
 };
 
 }  // namespace

@@ -1,13 +1,14 @@
 // IMC2/BKC2 writer: header, global records, then per image its lengths,
 // per-image records and the zlib stream (or the raw frame when zlib cannot
 // shrink it).
-#include "codec/frame_codec.h"
-
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "codec/frame_codec.h"
+#include "codec/frame_order.h"
 
 #include "image/image.h"
 #include "imc2/imc2.h"
@@ -24,7 +25,6 @@ namespace {
 // system call; frames bypass it.
 constexpr size_t kWriteBufferBytes = 64 * 1024;
 
-using qv::platform::MallocBuffer;
 using qv::platform::OutputFile;
 using qv::runtime::interruptRequested;
 using qv::runtime::reportProgress;
@@ -42,12 +42,7 @@ class CIMC2Writer : public CIMC2Outcome {
     if (!checkPreconditions() || !createFile()) return false;
     if (!writeFileHeader() || !writeGlobalBlock()) return false;
     if (interruptRequested(m_piInterrupt)) return failInterrupted();
-    const uint32_t n = m_pImages->numFrames;
-    for (uint32_t i = 1; i <= n; ++i) {
-      if (!writeImageBlock(i)) return false;
-      reportProgress(m_pdProgress, 0.09 + (static_cast<double>(i) / n) * 0.91);
-      if (interruptRequested(m_piInterrupt)) return failInterrupted();
-    }
+    if (!writeImageBlocks()) return false;
     if (!m_file.commit()) {
       return fail(kWriteIoError, quoted() + " write error (closing the file).");
     }
@@ -246,55 +241,97 @@ class CIMC2Writer : public CIMC2Outcome {
     return asRendered != nullptr ? asRendered : "";
   }
 
-  // The zlib stream of one frame, or the frame itself when zlib cannot shrink
-  // it; then the bytes go out from the caller's buffer without a copy.
-  bool compressFrame(const DIMAGE& aImg, uint32_t i, const uint8_t*& apData, uint64_t& aiLength) {
+  // What compressing one frame gave; a slot keeps it until the block is out.
+  struct CompressedFrame {
+    enum class Outcome { kStream, kRaw, kNoMemory, kFailed };
+    qv::codec::SlotBuffer buffer;
+    Outcome outcome = Outcome::kFailed;
+    uint64_t streamBytes = 0;
+  };
+
+  // Frames are compressed on the codec's threads; the blocks go out on this
+  // thread in image order, each followed by progress and the interrupt test.
+  bool writeImageBlocks() {
+    const uint32_t n = m_pImages->numFrames;
+    const unsigned threads = qv::codec::codecThreads(n);
+    std::vector<CompressedFrame> slots(threads);
+    qv::codec::FrameSteps steps;
+    steps.prepare = [](uint32_t, unsigned) { return true; };
+    steps.work = [&](uint32_t frame, unsigned slot) {
+      compressFrame(m_pImages->imageArray[frame], slots[slot]);
+      return true;
+    };
+    steps.finish = [&](uint32_t frame, unsigned slot, bool) {
+      const uint32_t i = frame + 1;
+      if (!writeImageBlock(i, slots[slot])) return false;
+      reportProgress(m_pdProgress, 0.09 + (static_cast<double>(i) / n) * 0.91);
+      return !interruptRequested(m_piInterrupt) || failInterrupted();
+    };
+    return qv::codec::runInFrameOrder(n, threads, steps);
+  }
+
+  // The zlib stream of one frame, or the decision to store the frame itself
+  // when the stream would not be shorter. Runs on any thread: it touches
+  // nothing but the frame and its slot.
+  static void compressFrame(const DIMAGE& aImg, CompressedFrame& aOut) {
+    using Outcome = CompressedFrame::Outcome;
     const int64_t iFrameBytes = aImg.frameHeader.appendedFrameSize;
     // A frame without bytes would give a block that no reader accepts.
     if (iFrameBytes <= 0 || aImg.frameBuffer == nullptr) {
-      return fail(kWriteCompressFailed,
-                  saveError() + "Error compressing image #" + ofImage(i) + ".");
+      aOut.outcome = Outcome::kFailed;
+      return;
     }
     const uint64_t iSource = static_cast<uint64_t>(iFrameBytes);
     // Only a stream shorter than the frame is kept, so the buffer holds one
     // byte less and the codec may stop as soon as the stream reaches it.
     const uint64_t iCapacity = iSource - 1;
-    if (iCapacity > m_iCompressCapacity || !m_pCompressBuffer) {
-      // One buffer serves all frames; it grows only for a larger frame.
-      m_pCompressBuffer.reset();
-      m_iCompressCapacity = 0;
-      m_pCompressBuffer = qv::platform::allocateBytes(std::max<uint64_t>(iCapacity, 1));
-      if (!m_pCompressBuffer) {
+    if (!aOut.buffer.reserve(iCapacity)) {
+      aOut.outcome = Outcome::kNoMemory;
+      return;
+    }
+    switch (qv::codec::compressFrame(aImg.frameBuffer, iSource, aOut.buffer.data(), iCapacity,
+                                     aOut.streamBytes)) {
+      case qv::codec::Compressed::kDone:
+        aOut.outcome = Outcome::kStream;
+        break;
+      case qv::codec::Compressed::kDidNotFit:
+        aOut.outcome = Outcome::kRaw;
+        break;
+      default:
+        aOut.outcome = Outcome::kFailed;
+    }
+  }
+
+  // The bytes to write for a compressed frame: its stream, or the frame
+  // itself straight from the caller's buffer.
+  bool frameData(const DIMAGE& aImg, uint32_t i, const CompressedFrame& aFrame,
+                 const uint8_t*& apData, uint64_t& aiLength) {
+    switch (aFrame.outcome) {
+      case CompressedFrame::Outcome::kStream:
+        apData = aFrame.buffer.data();
+        aiLength = aFrame.streamBytes;
+        return true;
+      case CompressedFrame::Outcome::kRaw:
+        apData = aImg.frameBuffer;
+        aiLength = static_cast<uint64_t>(aImg.frameHeader.appendedFrameSize);
+        return true;
+      case CompressedFrame::Outcome::kNoMemory:
         return fail(kWriteNoCompressMemory,
                     saveError() + "Error allocating temporary memory for compressed image #" +
                         ofImage(i) + ".");
-      }
-      m_iCompressCapacity = iCapacity;
-    }
-    uint64_t iCompressed = 0;
-    switch (qv::codec::compressFrame(aImg.frameBuffer, iSource, m_pCompressBuffer.get(), iCapacity,
-                                     iCompressed)) {
-      case qv::codec::Compressed::kDone:
-        apData = m_pCompressBuffer.get();
-        aiLength = iCompressed;
-        return true;
-      case qv::codec::Compressed::kDidNotFit:
-        apData = aImg.frameBuffer;
-        aiLength = iSource;
-        return true;
       default:
         return fail(kWriteCompressFailed,
                     saveError() + "Error compressing image #" + ofImage(i) + ".");
     }
   }
 
-  bool writeImageBlock(uint32_t i) {
+  bool writeImageBlock(uint32_t i, const CompressedFrame& aFrame) {
     const DIMAGE& img = m_pImages->imageArray[i - 1];
     const SOURCEHEADER& sh = img.sourceHeader;
     const FRAMEHEADER& fh = img.frameHeader;
     const uint8_t* pData = nullptr;
     uint64_t iDataLength = 0;
-    if (!compressFrame(img, i, pData, iDataLength)) return false;
+    if (!frameData(img, i, aFrame, pData, iDataLength)) return false;
 
     const uint64_t iFrameBytes = static_cast<uint64_t>(fh.appendedFrameSize);
     if (!writeValue<uint64_t>(iFrameBytes)) {
@@ -395,8 +432,6 @@ class CIMC2Writer : public CIMC2Outcome {
   int* m_piInterrupt;
   double* m_pdProgress;
   OutputFile m_file;
-  MallocBuffer m_pCompressBuffer;
-  uint64_t m_iCompressCapacity = 0;
   char m_sCameraPortName[65] = {};
   bool m_bWritePortName = false;
   bool m_bWritePortId = false;

@@ -1,13 +1,16 @@
 // IMC and BKC files (one layout): a 16-byte file header, then per frame its
 // scale, compressed and uncompressed lengths and one zlib stream.
 #include <cstdint>
+#include <vector>
 
 #include "codec/frame_codec.h"
+#include "codec/frame_order.h"
 #include "legacy/legacy.h"
 #include "legacy/legacy_io.h"
 #include "runtime/guard.h"
 
 using namespace qv::legacy;
+using qv::codec::SlotBuffer;
 
 namespace {
 
@@ -45,10 +48,17 @@ int decodeFileHeader(const uint8_t* p, ImcGeometry& g) {
   return kReadOk;
 }
 
-// Reads one frame's stream into a grown scratch buffer and inflates it into a
-// new frame that must come out exactly frameBytes long.
-int readFrame(FILE* f, const ImcGeometry& g, uint64_t& uiBytesLeft, MallocBuffer& scratch,
-              uint64_t& uiScratchSize, unsigned char*& pFrame, double& dScale) {
+// A frame's stream, waiting in its slot to be inflated into the frame.
+struct PendingStream {
+  SlotBuffer stream;
+  uint32_t streamBytes = 0;
+  unsigned char* frame = nullptr;
+};
+
+// Reads one frame's header and stream into the slot and allocates the frame
+// the stream must fill exactly.
+int readFrame(FILE* f, const ImcGeometry& g, uint64_t& uiBytesLeft, PendingStream& pending,
+              unsigned char*& pFrame, double& dScale) {
   uint8_t raw[kImageHeaderBytes];
   if (uiBytesLeft < sizeof raw || !readExact(f, raw, sizeof raw)) return kReadShort;
   uiBytesLeft -= sizeof raw;
@@ -60,18 +70,44 @@ int readFrame(FILE* f, const ImcGeometry& g, uint64_t& uiBytesLeft, MallocBuffer
   if (!qv::codec::mayInflateTo(uiCompressed, g.frameBytes)) return kReadDecompression;
   uiBytesLeft -= uiCompressed;
 
-  if (uiCompressed > uiScratchSize) {
-    scratch = allocateBytes(uiCompressed);
-    uiScratchSize = scratch ? uiCompressed : 0;
-    if (!scratch) return kReadOutOfMemory;
-  }
-  if (!readExact(f, scratch.get(), uiCompressed)) return kReadShort;
+  if (!pending.stream.reserve(uiCompressed)) return kReadOutOfMemory;
+  if (!readExact(f, pending.stream.data(), uiCompressed)) return kReadShort;
   pFrame = allocateBytes(g.frameBytes).release();
   if (pFrame == nullptr) return kReadOutOfMemory;
-  // A short stream would leave part of the frame undefined.
-  if (!qv::codec::inflateExactly(scratch.get(), uiCompressed, pFrame, g.frameBytes))
-    return kReadDecompression;
+  pending.streamBytes = uiCompressed;
+  pending.frame = pFrame;
   return kReadOk;
+}
+
+// Frames are read, checked and counted in order on this thread and inflated
+// on the codec's threads. The first failure in frame order, or kReadOk.
+int readFrames(FILE* f, const ImcGeometry& g, uint64_t uiBytesLeft, FrameArrays& frames,
+               int* apiUserBreak, double* apdProgress, double dProgressScale) {
+  const unsigned threads = qv::codec::codecThreads(g.numImg);
+  std::vector<PendingStream> slots(threads);
+  int iResult = kReadOk;
+  qv::codec::FrameSteps steps;
+  steps.prepare = [&](uint32_t i, unsigned slot) {
+    iResult = interruptRequested(apiUserBreak)
+                  ? kReadUserBreak
+                  : readFrame(f, g, uiBytesLeft, slots[slot], frames.frame(i), frames.scale(i));
+    return iResult == kReadOk;
+  };
+  steps.work = [&](uint32_t, unsigned slot) {
+    // A short stream would leave part of the frame undefined.
+    const PendingStream& p = slots[slot];
+    return qv::codec::inflateExactly(p.stream.data(), p.streamBytes, p.frame, g.frameBytes);
+  };
+  steps.finish = [&](uint32_t i, unsigned, bool inflated) {
+    if (!inflated) {
+      iResult = kReadDecompression;
+      return false;
+    }
+    reportProgress(apdProgress, dProgressScale * static_cast<double>(i + 1) / g.numImg);
+    return true;
+  };
+  qv::codec::runInFrameOrder(g.numImg, threads, steps);
+  return iResult;
 }
 
 int readImcBkc(const char* asName, VIDINFHDR* apV, int32_t iType, int* apiUserBreak,
@@ -92,15 +128,9 @@ int readImcBkc(const char* asName, VIDINFHDR* apV, int32_t iType, int* apiUserBr
 
   FrameArrays frames;
   if (!frames.allocate(g.numImg)) return kReadOutOfMemory;
-  MallocBuffer scratch;
-  uint64_t uiScratchSize = 0;
-  for (uint32_t i = 0; i < g.numImg; ++i) {
-    if (interruptRequested(apiUserBreak)) return kReadUserBreak;
-    iResult = readFrame(file.get(), g, uiBytesLeft, scratch, uiScratchSize, frames.frame(i),
-                        frames.scale(i));
-    if (iResult != kReadOk) return iResult;
-    reportProgress(apdProgress, dProgressScale * static_cast<double>(i + 1) / g.numImg);
-  }
+  iResult = readFrames(file.get(), g, uiBytesLeft, frames, apiUserBreak, apdProgress,
+                       dProgressScale);
+  if (iResult != kReadOk) return iResult;
   apV->width = g.w;
   apV->height = g.h;
   apV->bpp = g.bpp;
@@ -120,11 +150,11 @@ int loadImcBkc(const char* asName, VIDINFHDR* apV, int32_t iType, int* apiUserBr
   return iResult;
 }
 
-// The 16-bit fields must carry the record's depths unchanged and the frame
-// size must fit the 32-bit length field.
+// Only the depths the reader takes back (8 and 16 bits), and a frame size
+// that fits the 32-bit length field.
 bool fitsFileHeader(const VIDINFHDR& v) {
   const uint64_t uiFrameBytes = recordFrameBytes(v);
-  return v.width >= 1 && v.height >= 1 && v.bpp >= 1 && v.bpp <= 0xFFFF && uiFrameBytes >= 1 &&
+  return v.width >= 1 && v.height >= 1 && (v.bpp == 8 || v.bpp == 16) && uiFrameBytes >= 1 &&
          uiFrameBytes <= UINT32_MAX;
 }
 
@@ -135,6 +165,56 @@ void encodeFileHeader(const VIDINFHDR& v, uint8_t* p) {
   putU16(p + 8, static_cast<uint16_t>(v.bpp));
   putU16(p + 10, static_cast<uint16_t>(iEffective));
   putU32(p + 12, static_cast<uint32_t>(v.numframes));
+}
+
+// A frame's stream, waiting in its slot to be written.
+struct CompressedStream {
+  SlotBuffer stream;
+  uint64_t streamBytes = 0;
+};
+
+// Frames are compressed on the codec's threads and written in order on this
+// thread, each after its progress value and the user-break test. The first
+// failure in frame order, or kWriteOk.
+int writeFrames(OutputFile& out, const VIDINFHDR& v, int* apiUserBreak, double* apdProgress) {
+  // The bound fits every frame, however incompressible; the stream does not
+  // depend on the capacity.
+  const uint64_t uiFrameBytes = recordFrameBytes(v);
+  const uint64_t uiCapacity = qv::codec::compressBound(uiFrameBytes);
+  const int32_t n = v.numframes;
+  // Every buffer before the first frame; fewer threads when memory is short.
+  std::vector<CompressedStream> slots(qv::codec::codecThreads(static_cast<uint64_t>(n)));
+  unsigned threads = 0;
+  while (threads < slots.size() && slots[threads].stream.reserve(uiCapacity)) ++threads;
+  if (threads == 0) return kWriteOutOfMemory;
+
+  int iResult = kWriteOk;
+  qv::codec::FrameSteps steps;
+  steps.prepare = [](uint32_t, unsigned) { return true; };
+  steps.work = [&](uint32_t i, unsigned slot) {
+    CompressedStream& c = slots[slot];
+    return qv::codec::compressFrame(v.framebits[i], uiFrameBytes, c.stream.data(), uiCapacity,
+                                    c.streamBytes) == qv::codec::Compressed::kDone;
+  };
+  steps.finish = [&](uint32_t i, unsigned slot, bool compressed) {
+    reportProgress(apdProgress, static_cast<double>(i) / n);
+    if (interruptRequested(apiUserBreak)) {
+      iResult = kWriteUserBreak;
+    } else if (!compressed) {
+      iResult = kWriteCompression;
+    } else {
+      const CompressedStream& c = slots[slot];
+      uint8_t image[kImageHeaderBytes];
+      putF64(image, v.framescales[i]);
+      putU32(image + 8, static_cast<uint32_t>(c.streamBytes));
+      putU32(image + 12, static_cast<uint32_t>(uiFrameBytes));
+      if (!out.write(image, sizeof image) || !out.write(c.stream.data(), c.streamBytes))
+        iResult = kWriteFailed;
+    }
+    return iResult == kWriteOk;
+  };
+  qv::codec::runInFrameOrder(static_cast<uint32_t>(n), threads, steps);
+  return iResult;
 }
 
 int writeImcBkc(const char* asName, VIDINFHDR* apV, int* apiUserBreak, double* apdProgress) {
@@ -149,27 +229,8 @@ int writeImcBkc(const char* asName, VIDINFHDR* apV, int* apiUserBreak, double* a
   encodeFileHeader(*apV, header);
   if (!out.write(header, sizeof header)) return kWriteFailed;
 
-  // The bound fits every frame, however incompressible; the stream does not
-  // depend on the capacity, so one buffer serves all frames.
-  const uint64_t uiFrameBytes = recordFrameBytes(*apV);
-  const uint64_t uiCapacity = qv::codec::compressBound(uiFrameBytes);
-  MallocBuffer compressed = allocateBytes(uiCapacity);
-  if (!compressed) return kWriteOutOfMemory;
-  const int32_t n = apV->numframes;
-  for (int32_t i = 0; i < n; ++i) {
-    reportProgress(apdProgress, static_cast<double>(i) / n);
-    if (interruptRequested(apiUserBreak)) return kWriteUserBreak;
-    uint64_t uiLength = 0;
-    if (qv::codec::compressFrame(apV->framebits[i], uiFrameBytes, compressed.get(), uiCapacity,
-                                 uiLength) != qv::codec::Compressed::kDone)
-      return kWriteCompression;
-    uint8_t image[kImageHeaderBytes];
-    putF64(image, apV->framescales[i]);
-    putU32(image + 8, static_cast<uint32_t>(uiLength));
-    putU32(image + 12, static_cast<uint32_t>(uiFrameBytes));
-    if (!out.write(image, sizeof image) || !out.write(compressed.get(), uiLength))
-      return kWriteFailed;
-  }
+  const int iResult = writeFrames(out, *apV, apiUserBreak, apdProgress);
+  if (iResult != kWriteOk) return iResult;
   if (!out.commit()) return kWriteFailed;
   reportProgress(apdProgress, 1.0);
   return kWriteOk;

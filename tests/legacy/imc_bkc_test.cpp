@@ -241,6 +241,15 @@ TEST(ImcFile, WriterUserBreakRefusalsAndProgress) {
   r.v.numframes = 3;
   EXPECT_FALSE(fileExists(dir.file("x.imc")));
   EXPECT_EQ(save_imc_file(dir.file("no/dir/x.imc").c_str(), &r.v), -4);
+
+  // Depths the reader refuses are refused before a file exists.
+  for (int bpp : {1, 12, 24, 32}) {
+    Record d;
+    fillRecord(d.v, 4, 2, bpp, bpp, 2, 2);
+    EXPECT_EQ(save_imc_file(dir.file("depth.imc").c_str(), &d.v), -2) << bpp;
+    EXPECT_EQ(save_bkc_file(dir.file("depth.bkc").c_str(), &d.v), -2) << bpp;
+    EXPECT_FALSE(fileExists(dir.file("depth.imc")) || fileExists(dir.file("depth.bkc"))) << bpp;
+  }
 }
 
 TEST(ImcFile, WriteErrorLeavesNoFile) {
