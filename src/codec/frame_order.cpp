@@ -133,9 +133,9 @@ unsigned codecThreads(uint64_t frames) {
 
 bool runInFrameOrder(uint32_t frames, unsigned threads, const FrameSteps& steps) {
   if (threads <= 1 || frames <= 1) return runOnCallersThread(frames, steps);
-  // One slot per worker: a frame may start only when the frame that used its
-  // slot before has been finished.
-  const unsigned slots = threads;
+  // A frame may start only when the frame that used its slot before has
+  // been finished.
+  const unsigned slots = frameSlots(threads);
   FrameWorkers workers(threads, slots, steps);
   if (!workers.started()) return runOnCallersThread(frames, steps);
 

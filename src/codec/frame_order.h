@@ -18,9 +18,13 @@ namespace qv::codec {
 // 1 means that everything runs on the caller's thread.
 unsigned codecThreads(uint64_t frames);
 
-// The three steps of one frame. `slot` (0 to threads - 1) names the buffer
-// the frame may use: no two frames in flight share a slot, so one buffer per
-// slot bounds the memory whatever the sequence's length.
+// Slots a run with `threads` workers uses: one per worker, and one more for
+// the frame the caller's thread reads or writes meanwhile.
+constexpr unsigned frameSlots(unsigned threads) { return threads <= 1 ? 1 : threads + 1; }
+
+// The three steps of one frame. `slot` (0 to frameSlots(threads) - 1) names
+// the buffer the frame may use: no two frames in flight share a slot, so one
+// buffer per slot bounds the memory whatever the sequence's length.
 struct FrameSteps {
   // Caller's thread, in order, before the work (reading a stream, say).
   // False ends the run; the frames before it are still finished first.

@@ -464,7 +464,7 @@ class CIMC2Reader : public CIMC2Outcome {
   // threads inflate the frames meanwhile.
   bool readImageBlocks() {
     const unsigned threads = qv::codec::codecThreads(m_n);
-    std::vector<PendingFrame> slots(threads);
+    std::vector<PendingFrame> slots(qv::codec::frameSlots(threads));
     qv::codec::FrameSteps steps;
     steps.prepare = [&](uint32_t frame, unsigned slot) {
       if (interruptRequested(m_piInterrupt)) {

@@ -254,7 +254,7 @@ class CIMC2Writer : public CIMC2Outcome {
   bool writeImageBlocks() {
     const uint32_t n = m_pImages->numFrames;
     const unsigned threads = qv::codec::codecThreads(n);
-    std::vector<CompressedFrame> slots(threads);
+    std::vector<CompressedFrame> slots(qv::codec::frameSlots(threads));
     qv::codec::FrameSteps steps;
     steps.prepare = [](uint32_t, unsigned) { return true; };
     steps.work = [&](uint32_t frame, unsigned slot) {

@@ -84,7 +84,7 @@ int readFrame(FILE* f, const ImcGeometry& g, uint64_t& uiBytesLeft, PendingStrea
 int readFrames(FILE* f, const ImcGeometry& g, uint64_t uiBytesLeft, FrameArrays& frames,
                int* apiUserBreak, double* apdProgress, double dProgressScale) {
   const unsigned threads = qv::codec::codecThreads(g.numImg);
-  std::vector<PendingStream> slots(threads);
+  std::vector<PendingStream> slots(qv::codec::frameSlots(threads));
   int iResult = kReadOk;
   qv::codec::FrameSteps steps;
   steps.prepare = [&](uint32_t i, unsigned slot) {
@@ -183,10 +183,12 @@ int writeFrames(OutputFile& out, const VIDINFHDR& v, int* apiUserBreak, double* 
   const uint64_t uiCapacity = qv::codec::compressBound(uiFrameBytes);
   const int32_t n = v.numframes;
   // Every buffer before the first frame; fewer threads when memory is short.
-  std::vector<CompressedStream> slots(qv::codec::codecThreads(static_cast<uint64_t>(n)));
-  unsigned threads = 0;
-  while (threads < slots.size() && slots[threads].stream.reserve(uiCapacity)) ++threads;
-  if (threads == 0) return kWriteOutOfMemory;
+  unsigned threads = qv::codec::codecThreads(static_cast<uint64_t>(n));
+  std::vector<CompressedStream> slots(qv::codec::frameSlots(threads));
+  size_t ready = 0;
+  while (ready < slots.size() && slots[ready].stream.reserve(uiCapacity)) ++ready;
+  if (ready == 0) return kWriteOutOfMemory;
+  while (qv::codec::frameSlots(threads) > ready) --threads;
 
   int iResult = kWriteOk;
   qv::codec::FrameSteps steps;

@@ -85,7 +85,7 @@ TEST(FrameOrder, FramesFinishInOrderAndTheFirstFailureWins) {
     SCOPED_TRACE(testing::Message() << s.threads << " threads, " << s.frames << " frames, step "
                                     << static_cast<int>(s.failingStep) << " fails at "
                                     << s.failingFrame);
-    Observed o(s.threads);
+    Observed o(qv::codec::frameSlots(s.threads));
     const bool completed = runScenario(s, o);
     const bool fails = s.failingStep != Step::kNone;
     EXPECT_EQ(completed, !fails);
@@ -101,7 +101,8 @@ TEST(FrameOrder, FramesFinishInOrderAndTheFirstFailureWins) {
       EXPECT_EQ(o.worked[i], !(s.failingStep == Step::kWork && i == s.failingFrame));
     }
     for (size_t i = 0; i < o.prepared.size(); ++i) EXPECT_EQ(o.prepared[i], i) << "prepare order";
-    EXPECT_LE(o.prepared.size(), static_cast<size_t>(finishedFrames) + s.threads);
+    EXPECT_LE(o.prepared.size(),
+              static_cast<size_t>(finishedFrames) + qv::codec::frameSlots(s.threads));
     EXPECT_EQ(o.slotClashes, 0);
     EXPECT_EQ(o.working, 0) << "work still running after the call";
     if (s.threads > 1 && s.frames > 1) {
