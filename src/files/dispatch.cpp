@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "files/files.h"
 #include "imc2/imc2.h"
 #include "legacy/legacy.h"
 #include "runtime/guard.h"
@@ -130,8 +131,33 @@ int saveImages(QVBUNCHOFIMAGES* apImages, const char* asFilePath, int* apiInInte
   return iOutErrorCode;
 }
 
+int loadImagesWithReason(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiInInterrupt,
+                         double* apdOutPercentageFinished, char* asOutErrorString,
+                         unsigned int aiOutErrorStringSize) {
+  std::string sReason;
+  const int code =
+      qv::files::loadImages(asFilePath, apImages, apiInInterrupt, apdOutPercentageFinished, sReason);
+  if (code != 0) qv::text::copyReason(sReason, asOutErrorString, aiOutErrorStringSize);
+  return code;
+}
+
+int saveImagesWithReason(QVBUNCHOFIMAGES* apImages, const char* asFilePath, char* asOutErrorString,
+                         unsigned int aiOutErrorStringSize, int* apiInInterrupt,
+                         double* apdOutPercentageFinished) {
+  std::string sReason;
+  const int code =
+      saveImages(apImages, asFilePath, apiInInterrupt, apdOutPercentageFinished, sReason);
+  if (code != 0) qv::text::copyReason(sReason, asOutErrorString, aiOutErrorStringSize);
+  return code;
+}
+
+}  // namespace
+
+namespace qv::files {
+
 int loadImages(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiInInterrupt,
-               double* apdOutPercentageFinished, std::string& sReason) {
+               double* apdOutPercentageFinished, std::string& sReason,
+               qv::imc2::FrameBlock* apBlock) {
   CLocalVidInfHdr vinf;
   if (asFilePath == nullptr) {
     sReason = "Parameter asFilePath must not be NULL.";
@@ -182,7 +208,7 @@ int loadImages(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiInInte
   } else {
     int iIMC2ErrorCode = 0;
     if (_internal_readIMC2File(asFilePath, apImages, &iIMC2ErrorCode, sReason, apiInInterrupt,
-                               apdOutPercentageFinished)) {
+                               apdOutPercentageFinished, apBlock)) {
       return 0;
     }
     return iIMC2ErrorCode;
@@ -197,27 +223,7 @@ int loadImages(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiInInte
   return 0;
 }
 
-int loadImagesWithReason(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiInInterrupt,
-                         double* apdOutPercentageFinished, char* asOutErrorString,
-                         unsigned int aiOutErrorStringSize) {
-  std::string sReason;
-  const int code =
-      loadImages(asFilePath, apImages, apiInInterrupt, apdOutPercentageFinished, sReason);
-  if (code != 0) qv::text::copyReason(sReason, asOutErrorString, aiOutErrorStringSize);
-  return code;
-}
-
-int saveImagesWithReason(QVBUNCHOFIMAGES* apImages, const char* asFilePath, char* asOutErrorString,
-                         unsigned int aiOutErrorStringSize, int* apiInInterrupt,
-                         double* apdOutPercentageFinished) {
-  std::string sReason;
-  const int code =
-      saveImages(apImages, asFilePath, apiInInterrupt, apdOutPercentageFinished, sReason);
-  if (code != 0) qv::text::copyReason(sReason, asOutErrorString, aiOutErrorStringSize);
-  return code;
-}
-
-}  // namespace
+}  // namespace qv::files
 
 extern "C" QV_API int qvCheckFileFormat(const char* asFilePath, char* asOutErrorString,
                                         size_t aiOutErrorStringSize) {

@@ -37,29 +37,49 @@ using qv::runtime::interruptRequested;
 using qv::runtime::reportProgress;
 
 // The images read so far; released with qvFreeBunch unless handed over.
+// Frames in a caller's block stay the caller's.
 class CLocalBunch {
  public:
   CLocalBunch() { qvInitializeBunchStructure(&m_bunch); }
-  ~CLocalBunch() { qvFreeBunch(&m_bunch); }
+  ~CLocalBunch() {
+    if (m_bunch.imageArray != nullptr) {
+      for (uint32_t i = 0; i < m_bunch.numFrames; ++i) {
+        DIMAGE& img = m_bunch.imageArray[i];
+        if (img.frameBuffer >= m_pBlockBegin && img.frameBuffer < m_pBlockEnd) {
+          img.frameBuffer = nullptr;
+        }
+      }
+    }
+    qvFreeBunch(&m_bunch);
+  }
   CLocalBunch(const CLocalBunch&) = delete;
   CLocalBunch& operator=(const CLocalBunch&) = delete;
   QVBUNCHOFIMAGES& get() { return m_bunch; }
   void release() { qvInitializeBunchStructure(&m_bunch); }
+  void lendBlock(const uint8_t* apBegin, const uint8_t* apEnd) {
+    m_pBlockBegin = apBegin;
+    m_pBlockEnd = apEnd;
+  }
 
  private:
   QVBUNCHOFIMAGES m_bunch;
+  const uint8_t* m_pBlockBegin = nullptr;
+  const uint8_t* m_pBlockEnd = nullptr;
 };
 
 class CIMC2Reader : public CIMC2Outcome {
  public:
-  CIMC2Reader(const char* asFilePath, int* apiInInterrupt, double* apdOutPercentageFinished)
+  CIMC2Reader(const char* asFilePath, int* apiInInterrupt, double* apdOutPercentageFinished,
+              FrameBlock* apBlock)
       : m_sFilePath(asFilePath),
         m_piInterrupt(apiInInterrupt),
-        m_pdProgress(apdOutPercentageFinished) {}
+        m_pdProgress(apdOutPercentageFinished),
+        m_pBlock(apBlock) {}
 
   bool read(QVBUNCHOFIMAGES* apImages) {
     if (!checkArguments(apImages) || !prepareTables() || !openFile()) return false;
     if (!readFileHeader() || !readGlobalBlock() || !allocateImages()) return false;
+    reserveBlock();
     if (!readImageBlocks()) return false;
     m_file.reset();
     apImages->imageArray = m_images.get().imageArray;
@@ -371,6 +391,27 @@ class CIMC2Reader : public CIMC2Outcome {
     return true;
   }
 
+  // The caller's block, asked for once the frames' count and size are known.
+  void reserveBlock() {
+    if (m_pBlock == nullptr) return;
+    const int64_t iFrameBytes = qv::image::uncompressedFrameSize(m_template);
+    if (iFrameBytes <= 0 || iFrameBytes > MAX_TRANSPORT_SIZE) return;
+    const uint32_t iImages = m_images.get().numFrames;
+    m_iBlockFrameBytes = static_cast<uint64_t>(iFrameBytes);
+    m_pBlockBase = m_pBlock->reserve(iImages, m_iBlockFrameBytes);
+    if (m_pBlockBase == nullptr) return;
+    m_iBlockImages = iImages;
+    m_images.lendBlock(m_pBlockBase, m_pBlockBase + iImages * m_iBlockFrameBytes);
+  }
+
+  // Frame i's buffer: its place in the caller's block when it fits there.
+  uint8_t* frameBufferFor(uint32_t i, uint64_t ulen) {
+    if (m_pBlockBase != nullptr && i <= m_iBlockImages && ulen == m_iBlockFrameBytes) {
+      return m_pBlockBase + (i - 1) * m_iBlockFrameBytes;
+    }
+    return static_cast<uint8_t*>(malloc(static_cast<size_t>(ulen)));
+  }
+
   bool applyImage(DIMAGE& aImg, uint32_t i, const std::string& sKey, const std::string& sValue) {
     const char* v = sValue.c_str();
     switch (findRow(kImageMetadataKeys, kNumImageMetadataKeys, sKey)) {
@@ -611,7 +652,7 @@ class CIMC2Reader : public CIMC2Outcome {
     if (ulen > static_cast<uint64_t>(MAX_TRANSPORT_SIZE))
       return refuseOversizedFrame(img, i, ulen, clen);
 
-    img.frameBuffer = static_cast<uint8_t*>(malloc(static_cast<size_t>(ulen)));
+    img.frameBuffer = frameBufferFor(i, ulen);
     if (img.frameBuffer == nullptr) {
       return fail(kReadNoMemory, std::string("Memory allocation error while loading file \"") +
                                      m_sFilePath + "\": len_uncompressed(" + std::to_string(ulen) +
@@ -650,14 +691,18 @@ class CIMC2Reader : public CIMC2Outcome {
   uint32_t m_n = 0;  // num_images_in_file
   DIMAGE m_template;
   CLocalBunch m_images;
+  FrameBlock* m_pBlock;
+  uint8_t* m_pBlockBase = nullptr;
+  uint64_t m_iBlockFrameBytes = 0;
+  uint32_t m_iBlockImages = 0;
 };
 
 }  // namespace
 
 bool _internal_readIMC2File(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiOutErrorCode,
                             std::string& sOutErrorString, int* apiInInterrupt,
-                            double* apdOutPercentageFinished) {
-  CIMC2Reader reader(asFilePath, apiInInterrupt, apdOutPercentageFinished);
+                            double* apdOutPercentageFinished, FrameBlock* apBlock) {
+  CIMC2Reader reader(asFilePath, apiInInterrupt, apdOutPercentageFinished, apBlock);
   const bool bRead = reader.read(apImages);
   if (apiOutErrorCode != nullptr) *apiOutErrorCode = bRead ? 0 : reader.code();
   if (!bRead) sOutErrorString = reader.message();

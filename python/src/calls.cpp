@@ -1,0 +1,230 @@
+// The library's calls for Python: grabs, loads, saves and the queries.
+#include <pybind11/stl.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "blocking.h"
+#include "bunch.h"
+#include "errors.h"
+#include "files/files.h"
+#include "quivox3/quivox3.h"
+
+namespace qvpy {
+
+namespace {
+
+std::string tineText(int code) {
+  char text[128] = {};
+  size_t size = sizeof text;
+  qvTineCodeToString(code, text, &size);
+  return text;
+}
+
+std::string grabProblem(int error) {
+  switch (error) {
+    case QV_E_GRAB_ARGUMENT: return "argument, address or property name not usable";
+    case QV_E_GRAB_TIMEOUT: return "no frame arrived for more than 5 s";
+    case QV_E_GRAB_NO_MEMORY: return "out of memory";
+    case QV_E_GRAB_ATTACH: return "the link to the server could not be attached";
+    case QV_E_GRAB_INTERRUPTED: return "interrupted";
+    default: return "grab failed";
+  }
+}
+
+std::unique_ptr<Bunch> grab(const std::string& address, const std::string& property,
+                            unsigned count, int rateMs, int mode, const py::object& progress) {
+  if (count == 0) raiseError("ArgumentError", QV_E_GRAB_ARGUMENT, "count must be at least 1");
+  auto bunch = std::make_unique<Bunch>();
+  int error = 0, tineError = 0, interrupt = 0, received = 0;
+  double fraction = 0;
+  runBlocking(
+      [&] {
+        received = qvGrabFramesEx(bunch->get(), address.c_str(), property.c_str(), count, rateMs,
+                                  mode, &error, &tineError, &interrupt, &fraction);
+      },
+      &interrupt, &fraction, progress);
+  if (error == QV_E_NONE) return bunch;
+  const std::string reason = address + " " + property + ": " + grabProblem(error) + " after " +
+                             std::to_string(received) + " of " + std::to_string(count) +
+                             " frames (last TINE code " + std::to_string(tineError) + ": " +
+                             tineText(tineError) + ")";
+  if (error == QV_E_GRAB_NO_MEMORY) throw std::bad_alloc();
+  raiseError(error == QV_E_GRAB_ARGUMENT ? "ArgumentError" : "TransferError", error, reason);
+}
+
+std::unique_ptr<Bunch> grabOne(const std::string& address, const std::string& property,
+                               int timeoutMs) {
+  const int size = qvEstimateMaxFrameSizeBytes(address.c_str(), property.c_str());
+  auto bunch = std::make_unique<Bunch>();
+  if (qvCreateBunchStructure(bunch->get(), 1, static_cast<uint32_t>(size)) != 1) {
+    throw std::bad_alloc();
+  }
+  int result = 0, tineCode = 0;
+  runBlocking(
+      [&] {
+        result = qvGrabFrame(&bunch->get()->imageArray[0], nullptr, address.c_str(),
+                             property.c_str(), timeoutMs, QV_CA_READ, &tineCode);
+      },
+      nullptr, nullptr, py::none());
+  if (result == 1) return bunch;
+  static const char* const kWhy[] = {"the address or property name is malformed",
+                                     "no frame arrived in time", "the frame is invalid",
+                                     "the property's size or format is unknown",
+                                     "the address is too short or too long"};
+  const std::string reason = address + " " + property + ": " +
+                             (result <= 0 && result >= -4 ? kWhy[-result] : "grab failed") +
+                             " (TINE code " + std::to_string(tineCode) + ": " +
+                             tineText(tineCode) + ")";
+  raiseError(result == 0 || result == QV_E_SINGLE_GRAB_ADDRESS ? "ArgumentError" : "TransferError",
+             result, reason);
+}
+
+std::unique_ptr<Bunch> load(const std::string& path, const py::object& progress) {
+  auto bunch = std::make_unique<Bunch>();
+  int interrupt = 0, code = 0;
+  double fraction = 0;
+  std::string reason;
+  runBlocking(
+      [&] {
+        try {
+          // The frames of an IMC2/BKC2 file go into the bunch's own block.
+          code = qv::files::loadImages(path.c_str(), bunch->get(), &interrupt, &fraction, reason,
+                                       bunch.get());
+        } catch (const std::bad_alloc&) {
+          code = QV_E_LOAD_NO_MEMORY;
+          reason = "out of memory";
+        }
+      },
+      &interrupt, &fraction, progress);
+  if (code == QV_E_NONE) return bunch;
+  if (code == QV_E_LOAD_NO_MEMORY) throw std::bad_alloc();
+  raiseError(code == QV_E_LOAD_ARGUMENT ? "ArgumentError" : "FileError", code, reason);
+}
+
+void save(Bunch& bunch, const std::string& path, const py::object& progress) {
+  int interrupt = 0, code = 0;
+  double fraction = 0;
+  char reason[1024] = "";
+  runBlocking(
+      [&] {
+        code = qvSaveImagesToFileEx(bunch.get(), path.c_str(), reason, sizeof reason, &interrupt,
+                                    &fraction);
+      },
+      &interrupt, &fraction, progress);
+  if (code == QV_E_NONE) return;
+  const bool argument = code == QV_E_SAVE_ARGUMENT || code == QV_E_SAVE_NOT_SEQUENCE ||
+                        code == QV_E_SAVE_CONVERSION;
+  raiseError(argument ? "ArgumentError" : "FileError", code, reason);
+}
+
+int checkFormat(const std::string& path) {
+  char reason[1024] = "";
+  int type = QV_FILE_UNKNOWN;
+  {
+    py::gil_scoped_release unlocked;
+    type = qvCheckFileFormat(path.c_str(), reason, sizeof reason);
+  }
+  if (type == QV_FILE_UNKNOWN) raiseError("FileError", QV_FILE_UNKNOWN, reason);
+  return type;
+}
+
+py::tuple libraryInfo() {
+  unsigned major = 0, minor = 0, patch = 0;
+  char text[512] = {};
+  unsigned size = sizeof text;
+  const char* info = qvLibraryInfoEx(&major, &minor, &patch, text, &size);
+  return py::make_tuple(decodeText(info ? info : "", info ? std::strlen(info) : 0), major, minor,
+                        patch);
+}
+
+std::vector<std::string> slotsToNames(const std::vector<char>& slots, unsigned count) {
+  std::vector<std::string> names;
+  for (unsigned i = 0; i < count; ++i) {
+    const char* slot = slots.data() + i * QV_NAME_SLOT_SIZE;
+    names.emplace_back(slot, strnlen(slot, QV_NAME_SLOT_SIZE));
+  }
+  return names;
+}
+
+void checkSysList(int result, const std::string& path) {
+  if (result == 1) return;
+  raiseError("FileError", result,
+             "system list \"" + path + (result == -1 ? "\" cannot be loaded" : "\" cannot be queried") +
+                 " (the reason went to standard error)");
+}
+
+py::list imageSourceNames(const std::string& path) {
+  unsigned count = 0;
+  std::vector<char> slots;
+  std::vector<QVIMAGESOURCEPAIR> pairs;
+  int result = 0;
+  {
+    py::gil_scoped_release unlocked;
+    result = qvGetAllImageSourceNames(path.c_str(), nullptr, nullptr, &count);
+    if (result == 1 && count > 0) {
+      slots.assign(size_t{count} * QV_NAME_SLOT_SIZE, '\0');
+      pairs.resize(count);
+      result = qvGetAllImageSourceNames(path.c_str(), slots.data(), pairs.data(), &count);
+    }
+  }
+  checkSysList(result, path);
+  py::list out;
+  const std::vector<std::string> names = slotsToNames(slots, count);
+  for (unsigned i = 0; i < count; ++i) {
+    out.append(py::make_tuple(decodeText(names[i]), pairs[i].nameId));
+  }
+  return out;
+}
+
+py::tuple rawVideoServerNames(const std::string& path) {
+  unsigned count = 0;
+  std::vector<char> slots;
+  char context[QV_TINE_CONTEXT_SIZE + 1] = {};
+  int result = 0;
+  {
+    py::gil_scoped_release unlocked;
+    result = qvGetAllRawVideoServerNames(path.c_str(), nullptr, nullptr, &count);
+    if (result == 1) {
+      slots.assign(size_t{count} * QV_NAME_SLOT_SIZE + 1, '\0');
+      result = qvGetAllRawVideoServerNames(path.c_str(), context, slots.data(), &count);
+    }
+  }
+  checkSysList(result, path);
+  py::list names;
+  for (const std::string& name : slotsToNames(slots, count)) names.append(decodeText(name));
+  return py::make_tuple(decodeText(context, strnlen(context, QV_TINE_CONTEXT_SIZE)), names);
+}
+
+int modeFromText(const std::string& text) {
+  const int mode = QVV3_INTERNAL_tineDecodeModeStringCMnew(text.c_str());
+  if (mode < 0) raiseError("ArgumentError", mode, "unknown TINE call mode: " + text);
+  return mode;
+}
+
+}  // namespace
+
+void registerCalls(py::module_& m) {
+  m.def("grab", &grab, py::arg("address"), py::arg("prop"), py::arg("count"), py::arg("rate_ms"),
+        py::arg("mode"), py::arg("progress"));
+  m.def("grab_one", &grabOne, py::arg("address"), py::arg("prop"), py::arg("timeout_ms"));
+  m.def("load", &load, py::arg("path"), py::arg("progress"));
+  m.def("save", &save, py::arg("bunch"), py::arg("path"), py::arg("progress"));
+  m.def("bunch_over_array", &Bunch::overArray, py::arg("array"), py::arg("fields"));
+  m.def("check_format", &checkFormat, py::arg("path"));
+  m.def("library_info", &libraryInfo);
+  m.def("image_source_names", &imageSourceNames, py::arg("path"));
+  m.def("raw_video_server_names", &rawVideoServerNames, py::arg("path"));
+  m.def("mode_from_text", &modeFromText, py::arg("text"));
+  m.def("set_verbose", [](int level, const char* logFile) {
+    if (qvSetVerboseEx(level, logFile) != 1) {
+      raiseError("ArgumentError", -1, "verbosity must be 0..3, and 3 needs a log file");
+    }
+  }, py::arg("level"), py::arg("log_file") = nullptr);
+  m.def("get_verbose", &qvGetVerbose);
+}
+
+}  // namespace qvpy
