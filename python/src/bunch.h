@@ -9,14 +9,14 @@
 #include <cstdint>
 #include <memory>
 
-#include "imc2/imc2.h"
+#include "image/frame_block.h"
 #include "quivox3/quivox3.h"
 
 namespace qvpy {
 
 namespace py = pybind11;
 
-class Bunch : public qv::imc2::FrameBlock {
+class Bunch : public qv::image::FrameBlock {
  public:
   Bunch();
   ~Bunch() override;
@@ -27,7 +27,7 @@ class Bunch : public qv::imc2::FrameBlock {
   uint32_t size() const { return m_bunch.numFrames; }
   const DIMAGE& image(int64_t index) const;
 
-  // One contiguous block for the frames of a load (FrameBlock).
+  // One contiguous block for the frames of a load or a grab (FrameBlock).
   uint8_t* reserve(uint32_t images, uint64_t frameBytes) override;
   // Images over the frames of a C-contiguous array of the caller's, which
   // the bunch keeps alive and never frees: (n, h, w) or (h, w) of unsigned

@@ -11,6 +11,7 @@
 #include "bunch.h"
 #include "errors.h"
 #include "files/files.h"
+#include "tine/grab_multi.h"
 #include "quivox3/quivox3.h"
 
 namespace qvpy {
@@ -43,8 +44,10 @@ std::unique_ptr<Bunch> grab(const std::string& address, const std::string& prope
   double fraction = 0;
   runBlocking(
       [&] {
-        received = qvGrabFramesEx(bunch->get(), address.c_str(), property.c_str(), count, rateMs,
-                                  mode, &error, &tineError, &interrupt, &fraction);
+        // Frames of the property's size go into the bunch's own block.
+        received = qv::tine::_internal_grabFramesInto(
+            bunch->get(), nullptr, address.c_str(), property.c_str(), count, rateMs, mode, &error,
+            &tineError, &interrupt, &fraction, bunch.get());
       },
       &interrupt, &fraction, progress);
   if (error == QV_E_NONE) return bunch;
@@ -58,7 +61,11 @@ std::unique_ptr<Bunch> grab(const std::string& address, const std::string& prope
 
 std::unique_ptr<Bunch> grabOne(const std::string& address, const std::string& property,
                                int timeoutMs) {
-  const int size = qvEstimateMaxFrameSizeBytes(address.c_str(), property.c_str());
+  int size = 0;
+  {
+    py::gil_scoped_release unlocked;
+    size = qvEstimateMaxFrameSizeBytes(address.c_str(), property.c_str());
+  }
   auto bunch = std::make_unique<Bunch>();
   if (qvCreateBunchStructure(bunch->get(), 1, static_cast<uint32_t>(size)) != 1) {
     throw std::bad_alloc();

@@ -27,6 +27,7 @@ def test_grab_carries_frame_numbers_in_pixels(address, fmt, dtype, extra):
     h, w = (480, 640) if fmt is None else (64, 96)
     assert seq.pixels.shape == (4, h, w) + extra
     assert seq.pixels.dtype == dtype
+    assert seq.is_contiguous, "frames of the property's size land in one block"
     assert list(seq.frame_numbers) == [40, 43, 46, 49]
     assert [sim.pattern_frame_number(f) for f in seq] == [40, 43, 46, 49]
     for i, frame in enumerate(seq):

@@ -157,7 +157,7 @@ namespace qv::files {
 
 int loadImages(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiInInterrupt,
                double* apdOutPercentageFinished, std::string& sReason,
-               qv::imc2::FrameBlock* apBlock) {
+               qv::image::FrameBlock* apBlock) {
   CLocalVidInfHdr vinf;
   if (asFilePath == nullptr) {
     sReason = "Parameter asFilePath must not be NULL.";

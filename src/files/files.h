@@ -14,6 +14,6 @@ namespace qv::files {
 // never use it). Returns 0 or the load code.
 int loadImages(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiInInterrupt,
                double* apdOutPercentageFinished, std::string& sReason,
-               qv::imc2::FrameBlock* apBlock = nullptr);
+               qv::image::FrameBlock* apBlock = nullptr);
 
 }  // namespace qv::files

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "image/frame_block.h"
 #include "quivox3/quivox3.h"
 
 namespace qv::imc2 {
@@ -71,30 +72,13 @@ bool _internal_writeIMC2File(QVBUNCHOFIMAGES* apImages, const char* asFilePath,
                              int* apiOutErrorCode, std::string& sOutErrorString,
                              int* apiInInterrupt, double* apdOutPercentageFinished);
 
-namespace qv::imc2 {
-
-// Memory a caller lends for the frames of one load, so that they lie one
-// after the other in a block of its own (an array of a scripting language,
-// say) instead of one malloc'd buffer each.
-class FrameBlock {
- public:
-  virtual ~FrameBlock() = default;
-  // Room for `images` frames of frameBytes each, or null when there is none.
-  // Called at most once, before the first frame is read. The reader places
-  // frame i at offset i x frameBytes when its size is frameBytes, and
-  // mallocs any other frame as usual: the caller frees only those.
-  virtual uint8_t* reserve(uint32_t images, uint64_t frameBytes) = 0;
-};
-
-}  // namespace qv::imc2
-
 // Reads a file into an empty bunch; the bunch is filled only on success.
 // Code: 0 on success; the text is written only on failure. With a block the
-// frames go into it where they fit (see FrameBlock).
+// frames go into it where they fit (see qv::image::FrameBlock).
 bool _internal_readIMC2File(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiOutErrorCode,
                             std::string& sOutErrorString, int* apiInInterrupt,
                             double* apdOutPercentageFinished,
-                            qv::imc2::FrameBlock* apBlock = nullptr);
+                            qv::image::FrameBlock* apBlock = nullptr);
 
 // Content probe: true when the whole file has the IMC2/BKC2 layout, ending
 // right after the last image. Reads no pixels.

@@ -70,7 +70,7 @@ class CLocalBunch {
 class CIMC2Reader : public CIMC2Outcome {
  public:
   CIMC2Reader(const char* asFilePath, int* apiInInterrupt, double* apdOutPercentageFinished,
-              FrameBlock* apBlock)
+              qv::image::FrameBlock* apBlock)
       : m_sFilePath(asFilePath),
         m_piInterrupt(apiInInterrupt),
         m_pdProgress(apdOutPercentageFinished),
@@ -691,7 +691,7 @@ class CIMC2Reader : public CIMC2Outcome {
   uint32_t m_n = 0;  // num_images_in_file
   DIMAGE m_template;
   CLocalBunch m_images;
-  FrameBlock* m_pBlock;
+  qv::image::FrameBlock* m_pBlock;
   uint8_t* m_pBlockBase = nullptr;
   uint64_t m_iBlockFrameBytes = 0;
   uint32_t m_iBlockImages = 0;
@@ -701,7 +701,7 @@ class CIMC2Reader : public CIMC2Outcome {
 
 bool _internal_readIMC2File(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int* apiOutErrorCode,
                             std::string& sOutErrorString, int* apiInInterrupt,
-                            double* apdOutPercentageFinished, FrameBlock* apBlock) {
+                            double* apdOutPercentageFinished, qv::image::FrameBlock* apBlock) {
   CIMC2Reader reader(asFilePath, apiInInterrupt, apdOutPercentageFinished, apBlock);
   const bool bRead = reader.read(apImages);
   if (apiOutErrorCode != nullptr) *apiOutErrorCode = bRead ? 0 : reader.code();

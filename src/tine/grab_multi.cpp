@@ -77,6 +77,10 @@ struct GRABFRAMESDATA {
   std::atomic<int64_t> lastActivity{0};  // whole seconds, monotonic
   QVBUNCHOFIMAGES bunch{nullptr, 0};
   DTYPE* dOutArray = nullptr;
+  // The caller's block for the frames, and where it begins once reserved.
+  qv::image::FrameBlock* block = nullptr;
+  uint8_t* blockBase = nullptr;
+  uint32_t blockFrameBytes = 0;
   const char* tineAddress = nullptr;
   const char* tinePropertyName = nullptr;
   // Kept with the record: TINE writes into them until the link is closed.
@@ -236,7 +240,11 @@ void storeDelivery(GRABFRAMESDATA& d, int aId) {
         }
       }
       // malloc(0) may legitimately return null; an empty frame gets one byte.
-      auto* buffer = static_cast<uint8_t*>(std::malloc(size > 0 ? static_cast<size_t>(size) : 1));
+      auto* buffer = d.blockBase != nullptr && size > 0 &&
+                             static_cast<uint32_t>(size) == d.blockFrameBytes
+                         ? d.blockBase + static_cast<size_t>(n) * d.blockFrameBytes
+                         : static_cast<uint8_t*>(
+                               std::malloc(size > 0 ? static_cast<size_t>(size) : 1));
       if (buffer != nullptr) {
         if (size > 0) std::memcpy(buffer, d.image.frameBuffer, static_cast<size_t>(size));
         slot.frameBuffer = buffer;
@@ -401,6 +409,10 @@ int prepareAndRunLink(GRABFRAMESDATA& d, QVBUNCHOFIMAGES* aImages, const char* a
   d.bunch.imageArray = static_cast<DIMAGE*>(std::calloc(aNumFrames, sizeof(DIMAGE)));
   if (d.bunch.imageArray == nullptr) return kGrabNoMemory;
   d.image.frameBufferSize = static_cast<uint32_t>(size);
+  if (d.block != nullptr) {
+    d.blockBase = d.block->reserve(aNumFrames, static_cast<uint64_t>(size));
+    d.blockFrameBytes = static_cast<uint32_t>(size);
+  }
   d.numRequested = aNumFrames;
   d.callbackId = 1;
   d.dout.dFormat = CF_IMAGE;
@@ -503,7 +515,7 @@ namespace {
 int grabFrames(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut, const char* aTineAddress,
                const char* aTinePropertyName, unsigned int aNumFrames, int aTineTimeoutMilliseconds,
                int aTineMode, int* apiOutError, int* apiOutTineError, int* apiInInterrupt,
-               double* apdOutPercentageFinished) {
+               double* apdOutPercentageFinished, qv::image::FrameBlock* apBlock) {
   auto trace = [&](const char* asPrefix) {
     logParameterTrace(asPrefix, aImages, aImagesDOut, aTineAddress, aTinePropertyName, aNumFrames,
                       aTineTimeoutMilliseconds, aTineMode, apiOutError, apiOutTineError,
@@ -524,6 +536,7 @@ int grabFrames(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut, const char* aTineAd
     iErrorCode = kGrabNoMemory;
   } else {
     d->dOutArray = aImagesDOut;
+    d->block = apBlock;
     // Guarded on its own so that the clean-up below runs whatever happens:
     // the link is closed and withdrawn by runLink itself, the receive buffer
     // and the slots are freed here.
@@ -581,6 +594,27 @@ int grabFrames(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut, const char* aTineAd
 
 }  // namespace
 
+namespace qv::tine {
+
+int _internal_grabFramesInto(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut,
+                             const char* aTineAddress, const char* aTinePropertyName,
+                             unsigned int aNumFrames, int aTineTimeoutMilliseconds, int aTineMode,
+                             int* apiOutError, int* apiOutTineError, int* apiInInterrupt,
+                             double* apdOutPercentageFinished, qv::image::FrameBlock* apBlock) {
+  // The grab itself never returns a negative count; -1 stands for a failure
+  // the guard caught, reported as out of memory with no frames.
+  const int received = qv::runtime::guarded("qvGrabFramesEx2", -1, [&] {
+    return grabFrames(aImages, aImagesDOut, aTineAddress, aTinePropertyName, aNumFrames,
+                      aTineTimeoutMilliseconds, aTineMode, apiOutError, apiOutTineError,
+                      apiInInterrupt, apdOutPercentageFinished, apBlock);
+  });
+  if (received >= 0) return received;
+  if (apiOutError != nullptr) *apiOutError = kGrabNoMemory;
+  return 0;
+}
+
+}  // namespace qv::tine
+
 extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut,
                                       const char* aTineAddress, const char* aTinePropertyName,
                                       unsigned int aNumFrames, int aTineTimeoutMilliseconds,
@@ -588,14 +622,10 @@ extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDO
                                       int* apiInInterrupt, double* apdOutPercentageFinished) {
   // The grab itself never returns a negative count; -1 stands for a failure
   // the guard caught, reported as out of memory with no frames.
-  const int received = qv::runtime::guarded("qvGrabFramesEx2", -1, [&] {
-    return grabFrames(aImages, aImagesDOut, aTineAddress, aTinePropertyName, aNumFrames,
-                      aTineTimeoutMilliseconds, aTineMode, apiOutError, apiOutTineError,
-                      apiInInterrupt, apdOutPercentageFinished);
-  });
-  if (received >= 0) return received;
-  if (apiOutError != nullptr) *apiOutError = kGrabNoMemory;
-  return 0;
+  return qv::tine::_internal_grabFramesInto(aImages, aImagesDOut, aTineAddress, aTinePropertyName,
+                                           aNumFrames, aTineTimeoutMilliseconds, aTineMode,
+                                           apiOutError, apiOutTineError, apiInInterrupt,
+                                           apdOutPercentageFinished, nullptr);
 }
 
 extern "C" QV_API int qvGrabFramesEx(QVBUNCHOFIMAGES* aImages, const char* aTineAddress,
