@@ -67,9 +67,13 @@
 
   THREADS
 
-  The library starts no thread of its own. Calls run on the caller's thread;
-  only the link callback of a multi-frame grab runs on the TINE library's
-  thread.
+  Calls run on the caller's thread; the link callback of a multi-frame grab
+  runs on the TINE library's thread. Saves and loads of IMC2/BKC2 and
+  IMC/BKC files compress or inflate frames on threads of their own (see
+  KELTA_CLIENTLIB_CODEC_THREADS), started and joined inside the call: the
+  caller's thread still does the file I/O, the progress and the interrupt
+  checks in image order, and no thread outlives the call. The library
+  starts no other thread.
   - The verbosity, the log file name and the log level are process-wide and
     not locked: set them once (qvSetVerbose, qvSetVerboseEx) before other
     threads use the library, and do not change them while other threads
@@ -98,6 +102,12 @@
                               write trace lines. Read once per process, by
                               the first call that needs it; any other value
                               logs a parse error and keeps 1.
+  KELTA_CLIENTLIB_CODEC_THREADS
+                              threads that compress or inflate the frames
+                              of one save or load of IMC2/BKC2 and IMC/BKC
+                              files: 1 to 64, 1 meaning all on the caller's
+                              thread; unset or invalid: the machine's cores,
+                              at most 8. Read at each such call.
   KELTA_CLIENTLIB_LOGGING_PATH
                               directory of the default log file (verbosity
                               3). When it is not set, TEMP is used, then
