@@ -11,8 +11,6 @@ using namespace qvbench;
 
 namespace {
 
-enum Contenders { kLibrary, kLibraryOneThread, kBareZlib, kBareLibdeflate };
-
 // The frames as a bunch of valid images; the bunch views them, so only its
 // array is freed here.
 class BunchOverFrames {
@@ -53,16 +51,6 @@ class BunchOverFrames {
   QVBUNCHOFIMAGES m_bunch{};
 };
 
-Frames& framesOf(Frames::Kind kind) {
-  static Frames camera(Frames::Kind::kCamera);
-  static Frames noise(Frames::Kind::kNoise);
-  return kind == Frames::Kind::kCamera ? camera : noise;
-}
-
-Frames::Kind kindOf(const benchmark::State& state) {
-  return state.range(0) == 0 ? Frames::Kind::kCamera : Frames::Kind::kNoise;
-}
-
 // The least any writer of the format does: compress each frame and write the
 // stream, or the frame when the stream would not be shorter.
 bool saveBare(const Frames& frames, const Engine& engine, const std::string& path,
@@ -76,28 +64,6 @@ bool saveBare(const Frames& frames, const Engine& engine, const std::string& pat
                       : fwrite(frames[i], 1, kFrameBytes, f) == kFrameBytes);
   }
   return fclose(f) == 0 && ok;
-}
-
-std::vector<Contender> libraryContenders(const std::function<bool()>& run,
-                                         const std::function<void()>& cleanUp) {
-  return {{"library",
-           [run] {
-             setCodecThreads(nullptr);
-             return run();
-           },
-           cleanUp},
-          {"library_1thread",
-           [run] {
-             setCodecThreads("1");
-             const bool ok = run();
-             setCodecThreads(nullptr);
-             return ok;
-           },
-           cleanUp}};
-}
-
-std::vector<Ratio> targetRatios() {
-  return {{kLibrary, kBareZlib}, {kLibrary, kBareLibdeflate}, {kLibraryOneThread, kBareLibdeflate}};
 }
 
 void BM_Save(benchmark::State& state) {

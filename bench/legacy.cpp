@@ -12,8 +12,6 @@ using namespace qvbench;
 
 namespace {
 
-enum Contenders { kLibrary, kLibraryOneThread, kBareZlib, kBareLibdeflate };
-
 // A 16-bit IMC record viewing the frames; only its arrays are freed here.
 class RecordOverFrames {
  public:
@@ -38,39 +36,7 @@ class RecordOverFrames {
   VIDINFHDR m_record{};
 };
 
-Frames& framesOf(Frames::Kind kind) {
-  static Frames camera(Frames::Kind::kCamera);
-  static Frames noise(Frames::Kind::kNoise);
-  return kind == Frames::Kind::kCamera ? camera : noise;
-}
-
-Frames::Kind kindOf(const benchmark::State& state) {
-  return state.range(0) == 0 ? Frames::Kind::kCamera : Frames::Kind::kNoise;
-}
-
 void put32(unsigned char* p, uint32_t v) { std::memcpy(p, &v, 4); }
-
-std::vector<Contender> libraryContenders(const std::function<bool()>& run,
-                                         const std::function<void()>& cleanUp) {
-  return {{"library",
-           [run] {
-             setCodecThreads(nullptr);
-             return run();
-           },
-           cleanUp},
-          {"library_1thread",
-           [run] {
-             setCodecThreads("1");
-             const bool ok = run();
-             setCodecThreads(nullptr);
-             return ok;
-           },
-           cleanUp}};
-}
-
-std::vector<Ratio> targetRatios() {
-  return {{kLibrary, kBareZlib}, {kLibrary, kBareLibdeflate}, {kLibraryOneThread, kBareLibdeflate}};
-}
 
 // The least an IMC writer does: per frame its header and its stream.
 bool imcSaveBare(const Frames& frames, const Engine& engine, const std::string& path,

@@ -236,4 +236,43 @@ inline bool checkContent(benchmark::State& state, const Frames& frames, Frames::
   return true;
 }
 
+// The camera-like and the incompressible frames, each made once.
+inline Frames& framesOf(Frames::Kind kind) {
+  static Frames camera(Frames::Kind::kCamera);
+  static Frames noise(Frames::Kind::kNoise);
+  return kind == Frames::Kind::kCamera ? camera : noise;
+}
+
+// Argument 0: camera-like frames; 1: incompressible frames.
+inline Frames::Kind kindOf(const benchmark::State& state) {
+  return state.range(0) == 0 ? Frames::Kind::kCamera : Frames::Kind::kNoise;
+}
+
+// The contenders of a sequence comparison, in this order: the library with
+// its codec threads and with one thread, then the bare engines.
+enum SequenceContenders { kLibrary, kLibraryOneThread, kBareZlib, kBareLibdeflate };
+
+inline std::vector<Contender> libraryContenders(const std::function<bool()>& run,
+                                                const std::function<void()>& cleanUp) {
+  return {{"library",
+           [run] {
+             setCodecThreads(nullptr);
+             return run();
+           },
+           cleanUp},
+          {"library_1thread",
+           [run] {
+             setCodecThreads("1");
+             const bool ok = run();
+             setCodecThreads(nullptr);
+             return ok;
+           },
+           cleanUp}};
+}
+
+// The ratios the targets are stated in.
+inline std::vector<Ratio> targetRatios() {
+  return {{kLibrary, kBareZlib}, {kLibrary, kBareLibdeflate}, {kLibraryOneThread, kBareLibdeflate}};
+}
+
 }  // namespace qvbench
