@@ -1,6 +1,7 @@
 #include "blocking.h"
 
 #include <chrono>
+#include <exception>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -13,8 +14,13 @@ void runBlocking(const std::function<void()>& call, int* interrupt, double* prog
   std::mutex mutex;
   std::condition_variable finished;
   bool done = false;
+  std::exception_ptr failure;
   std::thread worker([&] {
-    call();
+    try {
+      call();
+    } catch (...) {
+      failure = std::current_exception();  // raised on the caller's thread
+    }
     std::lock_guard<std::mutex> lock(mutex);
     done = true;
     finished.notify_one();
@@ -49,6 +55,7 @@ void runBlocking(const std::function<void()>& call, int* interrupt, double* prog
     worker.join();
   }
   if (raised) throw *raised;
+  if (failure) std::rethrow_exception(failure);
   if (progress != nullptr && !progress_callback.is_none()) {
     double value = 0;
     __atomic_load(progress, &value, __ATOMIC_ACQUIRE);

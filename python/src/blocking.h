@@ -15,8 +15,8 @@ namespace py = pybind11;
 // handlers run (Ctrl-C raises KeyboardInterrupt on the main thread), and
 // `progress_callback` (None or a callable) gets the new value of *progress.
 // An exception from either stores 1 into *interrupt (the call then stops at
-// its next check), waits for the call to end and is raised. interrupt and
-// progress may be null.
+// its next check), waits for the call to end and is raised; so is an
+// exception of the call itself. interrupt and progress may be null.
 void runBlocking(const std::function<void()>& call, int* interrupt, double* progress,
                  const py::object& progress_callback);
 

@@ -372,6 +372,7 @@ class CIMC2Reader : public CIMC2Outcome {
     const uint64_t iRemaining = iPosition >= 0 && iPosition <= m_iFileSize
                                     ? static_cast<uint64_t>(m_iFileSize - iPosition)
                                     : 0;
+    m_iBytesForImages = iRemaining;
     const uint64_t iBlocksThatFit = iRemaining / kMinImageBlockBytes;
     const uint32_t iRecords = static_cast<uint32_t>(std::min<uint64_t>(m_n, iBlocksThatFit + 1));
     DIMAGE* pArray = static_cast<DIMAGE*>(calloc(iRecords, sizeof(DIMAGE)));
@@ -396,7 +397,11 @@ class CIMC2Reader : public CIMC2Outcome {
     if (m_pBlock == nullptr) return;
     const int64_t iFrameBytes = qv::image::uncompressedFrameSize(m_template);
     if (iFrameBytes <= 0 || iFrameBytes > MAX_TRANSPORT_SIZE) return;
-    const uint32_t iImages = m_images.get().numFrames;
+    // No more frames than the rest of the file can hold streams for.
+    const uint64_t iLeastBlock = kMinImageBlockBytes - 1 +
+                                 std::max<uint64_t>(1, iFrameBytes / qv::codec::kMaxExpansion);
+    const uint32_t iImages = static_cast<uint32_t>(
+        std::min<uint64_t>(m_images.get().numFrames, m_iBytesForImages / iLeastBlock + 1));
     m_iBlockFrameBytes = static_cast<uint64_t>(iFrameBytes);
     m_pBlockBase = m_pBlock->reserve(iImages, m_iBlockFrameBytes);
     if (m_pBlockBase == nullptr) return;
@@ -687,6 +692,7 @@ class CIMC2Reader : public CIMC2Outcome {
   MallocPtr<METADATA_KEY_DEFINITION> m_pImageKeys;
   FilePtr m_file;
   int64_t m_iFileSize = 0;
+  uint64_t m_iBytesForImages = 0;  // file bytes after the global block
   uint32_t m_uiGlobalRecords = 0;
   uint32_t m_n = 0;  // num_images_in_file
   DIMAGE m_template;

@@ -610,3 +610,75 @@ TEST(IMC2ReaderDeathTest, HostileCountsStayWithinALimitedAddressSpace) {
       ::testing::ExitedWithCode(0), "");
 }
 #endif
+
+namespace {
+
+// A caller's block in a vector, as a binding would lend one.
+struct VectorBlock : qv::image::FrameBlock {
+  std::vector<uint8_t> memory;
+  uint32_t images = 0;
+  uint64_t frameBytes = 0;
+  uint8_t* reserve(uint32_t n, uint64_t bytes) override {
+    images = n;
+    frameBytes = bytes;
+    memory.assign(n * bytes, 0);
+    return memory.data();
+  }
+};
+
+// The frames of the block are the block's: only the others go with the bunch.
+void freeLeavingTheBlock(QVBUNCHOFIMAGES& bunch, const VectorBlock& block) {
+  for (uint32_t i = 0; i < bunch.numFrames; ++i) {
+    uint8_t* p = bunch.imageArray[i].frameBuffer;
+    if (p >= block.memory.data() && p < block.memory.data() + block.memory.size()) {
+      bunch.imageArray[i].frameBuffer = nullptr;
+    }
+  }
+  qvFreeBunch(&bunch);
+}
+
+}  // namespace
+
+TEST(IMC2Reader, FramesGoIntoALentBlockInOrder) {
+  TempDir dir;
+  TestBunch saved;
+  makeBunch(saved, 4, 24, 10, 2);
+  const std::string path = dir.file("block.imc2");
+  char reason[256] = "";
+  ASSERT_EQ(qvSaveImagesToFileEx(saved.get(), path.c_str(), reason, sizeof reason, nullptr,
+                                 nullptr),
+            0)
+      << reason;
+  const std::string whole = readFile(path);
+  const struct {
+    const char* name;
+    std::string content;
+    bool loads;
+  } cases[] = {{"whole", whole, true},
+               {"truncated", whole.substr(0, whole.size() - 100), false},
+               {"damaged stream", whole.substr(0, whole.size() - 3) + "xyz", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(path, c.content);
+    VectorBlock block;
+    QVBUNCHOFIMAGES bunch;
+    qvInitializeBunchStructure(&bunch);
+    int code = 0;
+    std::string why;
+    const bool loaded =
+        _internal_readIMC2File(path.c_str(), &bunch, &code, why, nullptr, nullptr, &block);
+    EXPECT_EQ(loaded, c.loads) << why;
+    EXPECT_EQ(block.frameBytes, 24u * 10u * 2u);
+    if (loaded) {
+      ASSERT_EQ(bunch.numFrames, 4u);
+      for (uint32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(bunch.imageArray[i].frameBuffer, block.memory.data() + i * block.frameBytes);
+        EXPECT_EQ(0, memcmp(bunch.imageArray[i].frameBuffer, saved[i].frameBuffer,
+                            block.frameBytes));
+      }
+    } else {
+      EXPECT_EQ(bunch.numFrames, 0u) << "a failed load hands nothing over";
+    }
+    freeLeavingTheBlock(bunch, block);
+  }
+}
