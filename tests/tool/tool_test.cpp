@@ -144,7 +144,7 @@ TEST_F(Tool, ExportWritesOneBmpPerFrame) {
   const std::string source = sequence("src.imc2", 3);
   // A missing folder is created, with its missing parents.
   const std::string out = dir.file("bmp/deeper");
-  Result r = runTool({"export", source, out});
+  Result r = runTool({"export", source, out, "--format", "bmp"});
   ASSERT_EQ(r.exitCode, 0) << r.describe();
   EXPECT_EQ(entries(out),
             (std::vector<std::string>{"frame_001.bmp", "frame_002.bmp", "frame_003.bmp"}));
@@ -158,19 +158,19 @@ TEST_F(Tool, ExportWritesOneBmpPerFrame) {
   // A file where the folder should be is a failure and stays as it was.
   const std::string plain = dir.file("plain.txt");
   writeFile(plain, "not a folder\n");
-  Result onFile = runTool({"export", source, plain});
+  Result onFile = runTool({"export", source, plain, "--format", "bmp"});
   EXPECT_EQ(onFile.exitCode, 1) << onFile.describe();
   EXPECT_EQ(lineCount(onFile.err), 1) << onFile.describe();
   EXPECT_EQ(readFile(plain), "not a folder\n");
 
   // An existing picture is replaced only with --force.
   writeFile(out + "/frame_001.bmp", "keep me");
-  Result refused = runTool({"export", source, out});
+  Result refused = runTool({"export", source, out, "--format", "bmp"});
   EXPECT_EQ(refused.exitCode, 1) << refused.describe();
   EXPECT_TRUE(contains(refused.err, "already exists")) << refused.describe();
   EXPECT_EQ(readFile(out + "/frame_001.bmp"), "keep me");
   for (const auto& name : entries(out)) EXPECT_NE(name[0], '.') << name;
-  Result forced = runTool({"export", source, out, "--force"});
+  Result forced = runTool({"export", source, out, "--format", "bmp", "--force"});
   EXPECT_EQ(forced.exitCode, 0) << forced.describe();
   EXPECT_EQ(readFile(out + "/frame_001.bmp").substr(0, 2), "BM");
 
@@ -178,7 +178,7 @@ TEST_F(Tool, ExportWritesOneBmpPerFrame) {
   std::vector<std::string> pictures;
   for (const char* palette : {"grey", "bands", "rainbow", "0", "1", "2"}) {
     const std::string target = dir.file(std::string("palette_") + palette);
-    Result p = runTool({"export", source, target, "--palette", palette, "--frames", "1"});
+    Result p = runTool({"export", source, target, "--format", "bmp", "--palette", palette, "--frames", "1"});
     EXPECT_EQ(p.exitCode, 0) << palette << p.describe();
     EXPECT_EQ(entries(target), std::vector<std::string>{"frame_001.bmp"}) << palette;
     pictures.push_back(readFile(target + "/frame_001.bmp"));
@@ -189,7 +189,7 @@ TEST_F(Tool, ExportWritesOneBmpPerFrame) {
 
   // --prefix names the pictures; --frames limits them.
   const std::string named = dir.file("named");
-  Result prefixed = runTool({"export", source, named, "--prefix", "shot", "--frames", "2"});
+  Result prefixed = runTool({"export", source, named, "--format", "bmp", "--prefix", "shot", "--frames", "2"});
   EXPECT_EQ(prefixed.exitCode, 0) << prefixed.describe();
   const auto written = entries(named);
   EXPECT_EQ(written.size(), 2u);
@@ -248,5 +248,5 @@ TEST_F(Tool, DemoGrabsSavesVerifiesAndExports) {
   ASSERT_EQ(r.exitCode, 0) << r.describe();
   EXPECT_TRUE(contains(r.out, "verified: 3 frames loaded back")) << r.out;
   EXPECT_EQ(framesIn(keep + "/demo.imc2"), 3);
-  EXPECT_EQ(readFile(keep + "/frame_001.bmp").substr(0, 2), "BM");
+  EXPECT_EQ(readFile(keep + "/frame_001.png").substr(1, 3), "PNG");
 }

@@ -98,10 +98,10 @@ int runDemo(const DemoOptions& options) {
 
   StagingFolder pictures;
   if (auto failure = pictures.create(folder)) return report(*failure);
-  if (auto failure = writeBmpFiles(loaded, pictures.file("frame_"), 0, 1)) return report(*failure);
-  if (auto failure = placeFile(pictures.file("frame_001.bmp"), folder + "/frame_001.bmp", false))
+  if (auto failure = writePngFiles(loaded, pictures.file("frame_"), 1)) return report(*failure);
+  if (auto failure = placeFile(pictures.file("frame_001.png"), folder + "/frame_001.png", false))
     return report(*failure);
-  std::printf("exported: %s/frame_001.bmp\n", folder.c_str());
+  std::printf("exported: %s/frame_001.png\n", folder.c_str());
   if (options.keep.empty())
     std::printf("(the files above are removed now; --keep DIR keeps them)\n");
   return kSuccess;
@@ -115,7 +115,7 @@ void addDemoCommand(CLI::App& app, Action& action) {
       addCommand(app, action, "demo",
                  "Show the library at work. Grabs frames from the default server, saves them as "
                  "IMC2, loads them "
-                 "back, verifies pixels and frame numbers, exports the first frame as BMP. Works "
+                 "back, verifies pixels and frame numbers, exports the first frame as PNG. Works "
                  "in a temporary "
                  "folder that it removes, unless --keep names a folder for the results.",
                  "  qvtool demo\n  qvtool demo -n 50 --keep demo-output\n", options, runDemo);
@@ -123,7 +123,7 @@ void addDemoCommand(CLI::App& app, Action& action) {
       ->type_name("N")
       ->check(CLI::Range(1u, 1000u))
       ->capture_default_str();
-  command->add_option("--keep", options->keep, "folder that keeps demo.imc2 and frame_001.bmp")
+  command->add_option("--keep", options->keep, "folder that keeps demo.imc2 and frame_001.png")
       ->type_name("DIR");
 }
 

@@ -1,5 +1,5 @@
-// export: frames as 8-bit BMP pictures, 16-bit frames scaled down from their
-// effective bits, JPEG frames decoded first.
+// export: frames as PNG pictures at full depth, or as 8-bit BMP pictures with
+// 16-bit frames scaled down from their effective bits; JPEG frames decoded.
 #include <dirent.h>
 
 #include <algorithm>
@@ -21,6 +21,7 @@ namespace {
 struct ExportOptions {
   std::string input;
   std::string folder;
+  std::string format = "png";
   std::string palette = "grey";
   std::string prefix = "frame_";
   uint32_t frames = 0;
@@ -65,6 +66,8 @@ std::optional<Problem> placeAll(const StagingFolder& staging, const std::string&
 }
 
 int runExport(const ExportOptions& options) {
+  if (options.format != "png" && options.format != "bmp")
+    return usageError("export", "--format wants png or bmp");
   const int palette = paletteCode(options.palette);
   if (palette < 0)
     return usageError("export", "--palette wants grey, bands or rainbow (or 0, 1, 2)");
@@ -82,8 +85,11 @@ int runExport(const ExportOptions& options) {
   {
     StagingFolder staging;
     std::optional<Problem> failure = staging.create(options.folder);
-    if (!failure)
-      failure = writeBmpFiles(bunch, staging.file(options.prefix), palette, options.frames);
+    if (!failure) {
+      failure = options.format == "png"
+                    ? writePngFiles(bunch, staging.file(options.prefix), options.frames)
+                    : writeBmpFiles(bunch, staging.file(options.prefix), palette, options.frames);
+    }
     if (!failure && interrupts.interrupted())
       failure = Problem{"interrupted; no picture written", "", kInterrupted};
     if (!failure) {
@@ -96,7 +102,8 @@ int runExport(const ExportOptions& options) {
     removeEmptyFolders(options.folder, created);
     return code;
   }
-  std::printf("%zu BMP file(s) in %s: %s ... %s\n", names.size(), options.folder.c_str(),
+  std::printf("%zu %s file(s) in %s: %s ... %s\n", names.size(),
+              options.format == "png" ? "PNG" : "BMP", options.folder.c_str(),
               names.front().c_str(), names.back().c_str());
   return kSuccess;
 }
@@ -107,18 +114,22 @@ void addExportCommand(CLI::App& app, Action& action) {
   std::shared_ptr<ExportOptions> options;
   CLI::App* command = addCommand(
       app, action, "export",
-      "Write the frames of a sequence file as 8-bit BMP pictures. They are named "
-      "DIR/PREFIX001.bmp, ...; "
-      "16-bit frames are scaled down from their effective bits, JPEG frames decoded. DIR is "
-      "created when missing; existing pictures are replaced only with --force.",
-      "  qvtool export cam1.imc2 bmp\n"
-      "  qvtool export cam1.imc2 bmp --frames 2 --palette rainbow --prefix cam1_\n",
+      "Write the frames of a sequence file as pictures named DIR/PREFIX001.png, ...: PNG at "
+      "the frames' full depth (8- or 16-bit grey, RGB; the effective bits in the sBIT "
+      "chunk), or with --format bmp 8-bit BMP, 16-bit frames scaled down from their "
+      "effective bits. JPEG frames are decoded. DIR is created when missing; existing "
+      "pictures are replaced only with --force.",
+      "  qvtool export cam1.imc2 png\n"
+      "  qvtool export cam1.imc2 bmp --format bmp --frames 2 --palette rainbow --prefix cam1_\n",
       options, runExport);
   command->add_option("IN", options->input, "sequence file to read")->required();
   command->add_option("DIR", options->folder, "folder for the pictures")->required();
+  command->add_option("--format", options->format, "png or bmp")
+      ->type_name("NAME")
+      ->capture_default_str();
   command
       ->add_option("--palette", options->palette,
-                   "grey (0), bands (1: blue, green, red thirds) or rainbow (2)")
+                   "BMP only: grey (0), bands (1: blue, green, red thirds) or rainbow (2)")
       ->type_name("NAME")
       ->capture_default_str();
   command->add_option("--prefix", options->prefix, "start of the picture names")

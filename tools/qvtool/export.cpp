@@ -1,6 +1,9 @@
 #include "export.h"
 
+#include <cstdio>
 #include <cstdlib>
+
+#include "formats/png_picture.h"
 
 namespace qvtool {
 
@@ -31,16 +34,35 @@ void narrowTo8Bits(VIDINFHDR& v) {
   v.ebpp = 8;
 }
 
-}  // namespace
-
-std::optional<Problem> writeBmpFiles(Bunch& bunch, const std::string& prefix, int palette,
-                                     uint32_t maxFrames) {
+// JPEG frames are decoded in place: pictures hold pixels.
+std::optional<Problem> decodeJpegFrames(Bunch& bunch) {
   for (uint32_t i = 0; i < bunch.size(); ++i) {
     if (bunch[i].frameHeader.imageFormat != CF_IMAGE_FORMAT_JPEG) continue;
     if (qvDecompressSequence(bunch.get(), 1) != 1)
       return Problem{"cannot decode the JPEG frames", ""};
     break;
   }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Problem> writePngFiles(Bunch& bunch, const std::string& prefix, uint32_t maxFrames) {
+  if (auto problem = decodeJpegFrames(bunch)) return problem;
+  const uint32_t count = maxFrames > 0 && maxFrames < bunch.size() ? maxFrames : bunch.size();
+  for (uint32_t i = 0; i < count; ++i) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%03u", i + 1);
+    std::string why;
+    if (!qvformats::writePng(prefix + number + ".png", bunch[i], why))
+      return Problem{"writing PNG picture " + std::to_string(i + 1) + " failed: " + why, why};
+  }
+  return std::nullopt;
+}
+
+std::optional<Problem> writeBmpFiles(Bunch& bunch, const std::string& prefix, int palette,
+                                     uint32_t maxFrames) {
+  if (auto problem = decodeJpegFrames(bunch)) return problem;
   const FRAMEHEADER& f = bunch[0].frameHeader;
   if (f.imageFormat != CF_IMAGE_FORMAT_GRAY)
     return Problem{"BMP export writes grey frames; these are " + pixelFormatName(f.imageFormat),
