@@ -151,16 +151,17 @@ void BM_Load(benchmark::State& state) {
   qvInitializeBunchStructure(&loaded);
   std::vector<uint8_t*> bareFrames;
   std::vector<uint8_t> stream(kFrameBytes);
-  std::vector<Contender> contenders = libraryContenders(
-      [&] { return qvLoadImagesFromFile(path.c_str(), &loaded) == 0; },
-      [&] { qvFreeBunch(&loaded); });
+  std::vector<Contender> contenders =
+      libraryContenders([&] { return qvLoadImagesFromFile(path.c_str(), &loaded) == 0; },
+                        [&] { qvFreeBunch(&loaded); });
   for (const Engine& engine : bareEngines()) {
-    contenders.push_back({std::string("bare_") + engine.name,
-                          [&, engine] { return loadBare(path, blocks, engine, stream, bareFrames); },
-                          [&] {
-                            for (uint8_t* p : bareFrames) free(p);
-                            bareFrames.clear();
-                          }});
+    contenders.push_back(
+        {std::string("bare_") + engine.name,
+         [&, engine] { return loadBare(path, blocks, engine, stream, bareFrames); },
+         [&] {
+           for (uint8_t* p : bareFrames) free(p);
+           bareFrames.clear();
+         }});
   }
   compareContenders(state, contenders, targetRatios());
   remove(path.c_str());

@@ -120,8 +120,7 @@ void BM_ImcLoad(benchmark::State& state) {
   std::vector<uint8_t*> bareFrames;
   std::vector<uint8_t> stream(compressBound(kFrameBytes) + kFrameBytes / 100 + 1024);
   std::vector<Contender> contenders = libraryContenders(
-      [&] { return load_imc_file(path.c_str(), &loaded) == 0; },
-      [&] { free_vidinfhdr(&loaded); });
+      [&] { return load_imc_file(path.c_str(), &loaded) == 0; }, [&] { free_vidinfhdr(&loaded); });
   for (const Engine& engine : bareEngines()) {
     contenders.push_back({std::string("bare_") + engine.name,
                           [&, engine] { return imcLoadBare(path, engine, stream, bareFrames); },
@@ -139,8 +138,8 @@ bool immSaveBare(const Frames& frames, const std::string& path) {
   if (f == nullptr) return false;
   bool ok = true;
   for (uint32_t i = 0; i < frames.size(); ++i) {
-    ok = ok && fwrite(header, 1, 8, f) == 8 && fwrite(frames[i], 1, kFrameBytes, f) == kFrameBytes &&
-         fwrite(scale, 1, 8, f) == 8;
+    ok = ok && fwrite(header, 1, 8, f) == 8 &&
+         fwrite(frames[i], 1, kFrameBytes, f) == kFrameBytes && fwrite(scale, 1, 8, f) == 8;
   }
   return fclose(f) == 0 && ok;
 }
@@ -193,21 +192,30 @@ void BM_ImmLoad(benchmark::State& state) {
   VIDINFHDR loaded;
   initialize_vidinfhdr(&loaded);
   std::vector<uint8_t*> bareFrames;
-  compareContenders(
-      state,
-      {{"library", [&] { return load_imm_file(path.c_str(), &loaded) == 0; },
-        [&] { free_vidinfhdr(&loaded); }},
-       {"bare", [&] { return immLoadBare(path, frames.size(), bareFrames); },
-        [&] { freeAll(bareFrames); }}},
-      {{0, 1}});
+  compareContenders(state,
+                    {{"library", [&] { return load_imm_file(path.c_str(), &loaded) == 0; },
+                      [&] { free_vidinfhdr(&loaded); }},
+                     {"bare", [&] { return immLoadBare(path, frames.size(), bareFrames); },
+                      [&] { freeAll(bareFrames); }}},
+                    {{0, 1}});
   remove(path.c_str());
 }
 
 }  // namespace
 
 // Arg 0: camera-like frames; arg 1: incompressible frames.
-BENCHMARK(BM_ImcSave)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
-BENCHMARK(BM_ImcLoad)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+BENCHMARK(BM_ImcSave)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1);
+BENCHMARK(BM_ImcLoad)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1);
 BENCHMARK(BM_ImmSave)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 BENCHMARK(BM_ImmLoad)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 

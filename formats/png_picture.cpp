@@ -62,7 +62,8 @@ bool encode(FILE* file, const DIMAGE& image, png_bytep* rows, std::string& why) 
 
 bool pngCanHold(const DIMAGE& image) {
   const FRAMEHEADER& f = image.frameHeader;
-  const bool grey = f.imageFormat == CF_IMAGE_FORMAT_GRAY && (f.bytesPerPixel == 1 || f.bytesPerPixel == 2);
+  const bool grey =
+      f.imageFormat == CF_IMAGE_FORMAT_GRAY && (f.bytesPerPixel == 1 || f.bytesPerPixel == 2);
   const bool rgb = f.imageFormat == CF_IMAGE_FORMAT_RGB && f.bytesPerPixel == 3;
   return grey || rgb;
 }

@@ -1,8 +1,8 @@
 #include "blocking.h"
 
 #include <chrono>
-#include <exception>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <thread>

@@ -30,8 +30,8 @@ std::string formatText(int32_t format) {
 bool sameLayout(const DIMAGE& a, const DIMAGE& b) {
   const FRAMEHEADER &x = a.frameHeader, &y = b.frameHeader;
   return ::getAppendedWidth(a) == ::getAppendedWidth(b) &&
-         ::getAppendedHeight(a) == ::getAppendedHeight(b) &&
-         x.bytesPerPixel == y.bytesPerPixel && x.imageFormat == y.imageFormat &&
+         ::getAppendedHeight(a) == ::getAppendedHeight(b) && x.bytesPerPixel == y.bytesPerPixel &&
+         x.imageFormat == y.imageFormat &&
          ((x.imageFlags ^ y.imageFlags) & CF_IMAGE_FLAG_LITTLE_ENDIAN_BYTE_ORDER) == 0;
 }
 
@@ -164,9 +164,11 @@ void applyField(QVBUNCHOFIMAGES& bunch, const std::string& key, const py::handle
                   std::min(name.size(), sizeof d.sourceHeader.cameraPortName));
     });
   } else if (key == "frame_number") {
-    perFrame([&](DIMAGE& d, py::handle v) { d.frameHeader.frameNumber = fieldValue<uint32_t>(v, k); });
+    perFrame(
+        [&](DIMAGE& d, py::handle v) { d.frameHeader.frameNumber = fieldValue<uint32_t>(v, k); });
   } else if (key == "event_number") {
-    perFrame([&](DIMAGE& d, py::handle v) { d.frameHeader.eventNumber = fieldValue<uint32_t>(v, k); });
+    perFrame(
+        [&](DIMAGE& d, py::handle v) { d.frameHeader.eventNumber = fieldValue<uint32_t>(v, k); });
   } else if (key == "timestamp_us") {
     perFrame([&](DIMAGE& d, py::handle v) {
       const int64_t us = fieldValue<int64_t>(v, k);
@@ -255,7 +257,8 @@ bool pixelLayout(const DIMAGE& image, py::dtype& dtype, std::vector<py::ssize_t>
   shape = {static_cast<py::ssize_t>(height), static_cast<py::ssize_t>(width)};
   if (f.imageFormat == CF_IMAGE_FORMAT_GRAY && f.bytesPerPixel == 1) {
     dtype = py::dtype("u1");
-  } else if (f.imageFormat == CF_IMAGE_FORMAT_GRAY && (f.bytesPerPixel == 2 || f.bytesPerPixel == 4)) {
+  } else if (f.imageFormat == CF_IMAGE_FORMAT_GRAY &&
+             (f.bytesPerPixel == 2 || f.bytesPerPixel == 4)) {
     dtype = py::dtype(std::string(little ? "<u" : ">u") + std::to_string(f.bytesPerPixel));
   } else if (f.imageFormat == CF_IMAGE_FORMAT_RGB && f.bytesPerPixel == 3) {
     dtype = py::dtype("u1");
@@ -351,7 +354,8 @@ py::dict headerOf(const Bunch& bunch, int64_t index) {
   h["flags_value"] = f.imageFlags;
   h["timestamp_seconds"] = s.timestampSeconds;
   h["timestamp_microseconds"] = s.timestampMicroseconds;
-  h["camera_port_name"] = decodeText(s.cameraPortName, strnlen(s.cameraPortName, sizeof s.cameraPortName));
+  h["camera_port_name"] =
+      decodeText(s.cameraPortName, strnlen(s.cameraPortName, sizeof s.cameraPortName));
   h["camera_port_id"] = s.cameraPortId;
   h["frame_bytes"] = f.appendedFrameSize;
   return h;
@@ -386,7 +390,8 @@ std::unique_ptr<Bunch> decodedCopy(Bunch& source) {
         const int r = qvDecompressImage(&target, &in);
         if (r == 0) {  // not JPEG: a copy of the frame
           target = in;
-          target.frameBuffer = static_cast<uint8_t*>(std::malloc(in.frameBufferSize ? in.frameBufferSize : 1));
+          target.frameBuffer =
+              static_cast<uint8_t*>(std::malloc(in.frameBufferSize ? in.frameBufferSize : 1));
           if (target.frameBuffer == nullptr) {
             failure = -1;
           } else {
@@ -400,8 +405,8 @@ std::unique_ptr<Bunch> decodedCopy(Bunch& source) {
   }
   if (failure == -1) throw std::bad_alloc();
   if (failure != 0) {
-    raiseError("FormatError", failure, "a JPEG frame could not be decoded (" +
-                                           std::to_string(failure) + ")");
+    raiseError("FormatError", failure,
+               "a JPEG frame could not be decoded (" + std::to_string(failure) + ")");
   }
   return out;
 }

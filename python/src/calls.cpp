@@ -11,8 +11,8 @@
 #include "bunch.h"
 #include "errors.h"
 #include "files/files.h"
-#include "tine/grab_multi.h"
 #include "quivox3/quivox3.h"
+#include "tine/grab_multi.h"
 
 namespace qvpy {
 
@@ -27,17 +27,23 @@ std::string tineText(int code) {
 
 std::string grabProblem(int error) {
   switch (error) {
-    case QV_E_GRAB_ARGUMENT: return "argument, address or property name not usable";
-    case QV_E_GRAB_TIMEOUT: return "no frame arrived for more than 5 s";
-    case QV_E_GRAB_NO_MEMORY: return "out of memory";
-    case QV_E_GRAB_ATTACH: return "the link to the server could not be attached";
-    case QV_E_GRAB_INTERRUPTED: return "interrupted";
-    default: return "grab failed";
+    case QV_E_GRAB_ARGUMENT:
+      return "argument, address or property name not usable";
+    case QV_E_GRAB_TIMEOUT:
+      return "no frame arrived for more than 5 s";
+    case QV_E_GRAB_NO_MEMORY:
+      return "out of memory";
+    case QV_E_GRAB_ATTACH:
+      return "the link to the server could not be attached";
+    case QV_E_GRAB_INTERRUPTED:
+      return "interrupted";
+    default:
+      return "grab failed";
   }
 }
 
-std::unique_ptr<Bunch> grab(const std::string& address, const std::string& property,
-                            unsigned count, int rateMs, int mode, const py::object& progress) {
+std::unique_ptr<Bunch> grab(const std::string& address, const std::string& property, unsigned count,
+                            int rateMs, int mode, const py::object& progress) {
   if (count == 0) raiseError("ArgumentError", QV_E_GRAB_ARGUMENT, "count must be at least 1");
   auto bunch = std::make_unique<Bunch>();
   int error = 0, tineError = 0, interrupt = 0, received = 0;
@@ -84,8 +90,8 @@ std::unique_ptr<Bunch> grabOne(const std::string& address, const std::string& pr
                                      "the address is too short or too long"};
   const std::string reason = address + " " + property + ": " +
                              (result <= 0 && result >= -4 ? kWhy[-result] : "grab failed") +
-                             " (TINE code " + std::to_string(tineCode) + ": " +
-                             tineText(tineCode) + ")";
+                             " (TINE code " + std::to_string(tineCode) + ": " + tineText(tineCode) +
+                             ")";
   raiseError(result == 0 || result == QV_E_SINGLE_GRAB_ADDRESS ? "ArgumentError" : "TransferError",
              result, reason);
 }
@@ -123,8 +129,8 @@ void save(Bunch& bunch, const std::string& path, const py::object& progress) {
       },
       &interrupt, &fraction, progress);
   if (code == QV_E_NONE) return;
-  const bool argument = code == QV_E_SAVE_ARGUMENT || code == QV_E_SAVE_NOT_SEQUENCE ||
-                        code == QV_E_SAVE_CONVERSION;
+  const bool argument =
+      code == QV_E_SAVE_ARGUMENT || code == QV_E_SAVE_NOT_SEQUENCE || code == QV_E_SAVE_CONVERSION;
   raiseError(argument ? "ArgumentError" : "FileError", code, reason);
 }
 
@@ -160,7 +166,8 @@ std::vector<std::string> slotsToNames(const std::vector<char>& slots, unsigned c
 void checkSysList(int result, const std::string& path) {
   if (result == 1) return;
   raiseError("FileError", result,
-             "system list \"" + path + (result == -1 ? "\" cannot be loaded" : "\" cannot be queried") +
+             "system list \"" + path +
+                 (result == -1 ? "\" cannot be loaded" : "\" cannot be queried") +
                  " (the reason went to standard error)");
 }
 
@@ -226,11 +233,14 @@ void registerCalls(py::module_& m) {
   m.def("image_source_names", &imageSourceNames, py::arg("path"));
   m.def("raw_video_server_names", &rawVideoServerNames, py::arg("path"));
   m.def("mode_from_text", &modeFromText, py::arg("text"));
-  m.def("set_verbose", [](int level, const char* logFile) {
-    if (qvSetVerboseEx(level, logFile) != 1) {
-      raiseError("ArgumentError", -1, "verbosity must be 0..3, and 3 needs a log file");
-    }
-  }, py::arg("level"), py::arg("log_file") = nullptr);
+  m.def(
+      "set_verbose",
+      [](int level, const char* logFile) {
+        if (qvSetVerboseEx(level, logFile) != 1) {
+          raiseError("ArgumentError", -1, "verbosity must be 0..3, and 3 needs a log file");
+        }
+      },
+      py::arg("level"), py::arg("log_file") = nullptr);
   m.def("get_verbose", &qvGetVerbose);
 }
 

@@ -25,12 +25,11 @@ std::string unknown(const std::string& address, const std::string& property) {
 
 void registerSim(py::module_& m) {
   m.def("sim_reset", &tinesimReset);
-  m.def("sim_add_image_property",
-        [](const std::string& address, const std::string& property, int width, int height,
-           int format) {
-          check(tinesimAddImageProperty(address.c_str(), property.c_str(), width, height, format),
-                "cannot add " + address + " " + property + " (width and height 1..16384)");
-        });
+  m.def("sim_add_image_property", [](const std::string& address, const std::string& property,
+                                     int width, int height, int format) {
+    check(tinesimAddImageProperty(address.c_str(), property.c_str(), width, height, format),
+          "cannot add " + address + " " + property + " (width and height 1..16384)");
+  });
   m.def("sim_remove_server", [](const std::string& address) {
     check(tinesimRemoveServer(address.c_str()), "no simulated server " + address);
   });
@@ -45,7 +44,8 @@ void registerSim(py::module_& m) {
           unknown(address, property));
   });
   m.def("sim_set_silent", [](const std::string& address, bool silent) {
-    check(tinesimSetServerSilent(address.c_str(), silent ? 1 : 0), "no simulated server " + address);
+    check(tinesimSetServerSilent(address.c_str(), silent ? 1 : 0),
+          "no simulated server " + address);
   });
   m.def("sim_set_link_stop_after",
         [](const std::string& address, const std::string& property, int frames) {
@@ -55,8 +55,9 @@ void registerSim(py::module_& m) {
   m.def("sim_replay", [](const std::string& address, const std::string& property, Bunch& bunch,
                          bool keepFrameNumbers) {
     // The stand-in copies the frames: the bunch may go afterwards.
-    check(tinesimSetReplay(address.c_str(), property.c_str(), bunch.get(), keepFrameNumbers ? 1 : 0),
-          unknown(address, property));
+    check(
+        tinesimSetReplay(address.c_str(), property.c_str(), bunch.get(), keepFrameNumbers ? 1 : 0),
+        unknown(address, property));
   });
   m.def("sim_pattern_frame_number", [](const Bunch& bunch, int64_t index) {
     return tinesimPatternFrameNumber(&bunch.image(index));

@@ -135,8 +135,8 @@ int loadImagesWithReason(const char* asFilePath, QVBUNCHOFIMAGES* apImages, int*
                          double* apdOutPercentageFinished, char* asOutErrorString,
                          unsigned int aiOutErrorStringSize) {
   std::string sReason;
-  const int code =
-      qv::files::loadImages(asFilePath, apImages, apiInInterrupt, apdOutPercentageFinished, sReason);
+  const int code = qv::files::loadImages(asFilePath, apImages, apiInInterrupt,
+                                         apdOutPercentageFinished, sReason);
   if (code != 0) qv::text::copyReason(sReason, asOutErrorString, aiOutErrorStringSize);
   return code;
 }

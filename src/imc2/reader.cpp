@@ -398,8 +398,8 @@ class CIMC2Reader : public CIMC2Outcome {
     const int64_t iFrameBytes = qv::image::uncompressedFrameSize(m_template);
     if (iFrameBytes <= 0 || iFrameBytes > MAX_TRANSPORT_SIZE) return;
     // No more frames than the rest of the file can hold streams for.
-    const uint64_t iLeastBlock = kMinImageBlockBytes - 1 +
-                                 std::max<uint64_t>(1, iFrameBytes / qv::codec::kMaxExpansion);
+    const uint64_t iLeastBlock =
+        kMinImageBlockBytes - 1 + std::max<uint64_t>(1, iFrameBytes / qv::codec::kMaxExpansion);
     const uint32_t iImages = static_cast<uint32_t>(
         std::min<uint64_t>(m_images.get().numFrames, m_iBytesForImages / iLeastBlock + 1));
     m_iBlockFrameBytes = static_cast<uint64_t>(iFrameBytes);

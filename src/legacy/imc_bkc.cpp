@@ -128,8 +128,8 @@ int readImcBkc(const char* asName, VIDINFHDR* apV, int32_t iType, int* apiUserBr
 
   FrameArrays frames;
   if (!frames.allocate(g.numImg)) return kReadOutOfMemory;
-  iResult = readFrames(file.get(), g, uiBytesLeft, frames, apiUserBreak, apdProgress,
-                       dProgressScale);
+  iResult =
+      readFrames(file.get(), g, uiBytesLeft, frames, apiUserBreak, apdProgress, dProgressScale);
   if (iResult != kReadOk) return iResult;
   apV->width = g.w;
   apV->height = g.h;

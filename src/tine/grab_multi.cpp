@@ -240,11 +240,10 @@ void storeDelivery(GRABFRAMESDATA& d, int aId) {
         }
       }
       // malloc(0) may legitimately return null; an empty frame gets one byte.
-      auto* buffer = d.blockBase != nullptr && size > 0 &&
-                             static_cast<uint32_t>(size) == d.blockFrameBytes
-                         ? d.blockBase + static_cast<size_t>(n) * d.blockFrameBytes
-                         : static_cast<uint8_t*>(
-                               std::malloc(size > 0 ? static_cast<size_t>(size) : 1));
+      auto* buffer =
+          d.blockBase != nullptr && size > 0 && static_cast<uint32_t>(size) == d.blockFrameBytes
+              ? d.blockBase + static_cast<size_t>(n) * d.blockFrameBytes
+              : static_cast<uint8_t*>(std::malloc(size > 0 ? static_cast<size_t>(size) : 1));
       if (buffer != nullptr) {
         if (size > 0) std::memcpy(buffer, d.image.frameBuffer, static_cast<size_t>(size));
         slot.frameBuffer = buffer;
@@ -596,10 +595,10 @@ int grabFrames(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut, const char* aTineAd
 
 namespace qv::tine {
 
-int _internal_grabFramesInto(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut,
-                             const char* aTineAddress, const char* aTinePropertyName,
-                             unsigned int aNumFrames, int aTineTimeoutMilliseconds, int aTineMode,
-                             int* apiOutError, int* apiOutTineError, int* apiInInterrupt,
+int _internal_grabFramesInto(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDOut, const char* aTineAddress,
+                             const char* aTinePropertyName, unsigned int aNumFrames,
+                             int aTineTimeoutMilliseconds, int aTineMode, int* apiOutError,
+                             int* apiOutTineError, int* apiInInterrupt,
                              double* apdOutPercentageFinished, qv::image::FrameBlock* apBlock) {
   // The grab itself never returns a negative count; -1 stands for a failure
   // the guard caught, reported as out of memory with no frames.
@@ -622,10 +621,9 @@ extern "C" QV_API int qvGrabFramesEx2(QVBUNCHOFIMAGES* aImages, DTYPE* aImagesDO
                                       int* apiInInterrupt, double* apdOutPercentageFinished) {
   // The grab itself never returns a negative count; -1 stands for a failure
   // the guard caught, reported as out of memory with no frames.
-  return qv::tine::_internal_grabFramesInto(aImages, aImagesDOut, aTineAddress, aTinePropertyName,
-                                           aNumFrames, aTineTimeoutMilliseconds, aTineMode,
-                                           apiOutError, apiOutTineError, apiInInterrupt,
-                                           apdOutPercentageFinished, nullptr);
+  return qv::tine::_internal_grabFramesInto(
+      aImages, aImagesDOut, aTineAddress, aTinePropertyName, aNumFrames, aTineTimeoutMilliseconds,
+      aTineMode, apiOutError, apiOutTineError, apiInInterrupt, apdOutPercentageFinished, nullptr);
 }
 
 extern "C" QV_API int qvGrabFramesEx(QVBUNCHOFIMAGES* aImages, const char* aTineAddress,

@@ -73,18 +73,18 @@ bool runScenario(const Scenario& s, Observed& o) {
 
 TEST(FrameOrder, FramesFinishInOrderAndTheFirstFailureWins) {
   const Scenario scenarios[] = {
-      {1, 9, 0, Step::kNone},     {2, 9, 0, Step::kNone},     {3, 40, 0, Step::kNone},
-      {8, 5, 0, Step::kNone},     {2, 1, 0, Step::kNone},     {4, 0, 0, Step::kNone},
-      {1, 9, 4, Step::kPrepare},  {2, 9, 4, Step::kPrepare},  {3, 9, 0, Step::kPrepare},
-      {1, 9, 4, Step::kWork},     {2, 9, 4, Step::kWork},     {3, 9, 8, Step::kWork},
-      {8, 30, 1, Step::kWork},    {1, 9, 4, Step::kFinish},   {2, 9, 4, Step::kFinish},
-      {3, 9, 0, Step::kFinish},   {8, 30, 29, Step::kFinish},
+      {1, 9, 0, Step::kNone},    {2, 9, 0, Step::kNone},     {3, 40, 0, Step::kNone},
+      {8, 5, 0, Step::kNone},    {2, 1, 0, Step::kNone},     {4, 0, 0, Step::kNone},
+      {1, 9, 4, Step::kPrepare}, {2, 9, 4, Step::kPrepare},  {3, 9, 0, Step::kPrepare},
+      {1, 9, 4, Step::kWork},    {2, 9, 4, Step::kWork},     {3, 9, 8, Step::kWork},
+      {8, 30, 1, Step::kWork},   {1, 9, 4, Step::kFinish},   {2, 9, 4, Step::kFinish},
+      {3, 9, 0, Step::kFinish},  {8, 30, 29, Step::kFinish},
   };
   const size_t baseline = qvtest::threadsAfterWarmUp();
   for (const Scenario& s : scenarios) {
-    SCOPED_TRACE(testing::Message() << s.threads << " threads, " << s.frames << " frames, step "
-                                    << static_cast<int>(s.failingStep) << " fails at "
-                                    << s.failingFrame);
+    SCOPED_TRACE(testing::Message()
+                 << s.threads << " threads, " << s.frames << " frames, step "
+                 << static_cast<int>(s.failingStep) << " fails at " << s.failingFrame);
     Observed o(qv::codec::frameSlots(s.threads));
     const bool completed = runScenario(s, o);
     const bool fails = s.failingStep != Step::kNone;
@@ -92,7 +92,7 @@ TEST(FrameOrder, FramesFinishInOrderAndTheFirstFailureWins) {
 
     // Finished: every frame before the failing one, and the failing one
     // itself when its work or finish failed.
-    const uint32_t finishedFrames = !fails ? s.frames
+    const uint32_t finishedFrames = !fails                            ? s.frames
                                     : s.failingStep == Step::kPrepare ? s.failingFrame
                                                                       : s.failingFrame + 1;
     ASSERT_EQ(o.finished.size(), finishedFrames);
@@ -116,14 +116,13 @@ TEST(FrameOrder, FramesFinishInOrderAndTheFirstFailureWins) {
 }
 
 TEST(FrameOrder, ThreadCountFromTheEnvironmentOrTheMachine) {
-  const unsigned machine =
-      std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+  const unsigned machine = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
   const struct {
     const char* value;  // null: unset
     uint64_t frames;
     unsigned expected;
   } cases[] = {
-      {nullptr, 1000, machine}, {"3", 1000, 3}, {"3", 2, 2},         {"1", 1000, 1},
+      {nullptr, 1000, machine}, {"3", 1000, 3},        {"3", 2, 2},          {"1", 1000, 1},
       {"64", 1000, 64},         {"65", 1000, machine}, {"0", 1000, machine}, {"2x", 1000, machine},
       {"", 1000, machine},      {"-2", 1000, machine}, {nullptr, 0, 1},
   };

@@ -645,9 +645,8 @@ TEST(IMC2Reader, FramesGoIntoALentBlockInOrder) {
   makeBunch(saved, 4, 24, 10, 2);
   const std::string path = dir.file("block.imc2");
   char reason[256] = "";
-  ASSERT_EQ(qvSaveImagesToFileEx(saved.get(), path.c_str(), reason, sizeof reason, nullptr,
-                                 nullptr),
-            0)
+  ASSERT_EQ(
+      qvSaveImagesToFileEx(saved.get(), path.c_str(), reason, sizeof reason, nullptr, nullptr), 0)
       << reason;
   const std::string whole = readFile(path);
   const struct {
@@ -673,8 +672,8 @@ TEST(IMC2Reader, FramesGoIntoALentBlockInOrder) {
       ASSERT_EQ(bunch.numFrames, 4u);
       for (uint32_t i = 0; i < 4; ++i) {
         EXPECT_EQ(bunch.imageArray[i].frameBuffer, block.memory.data() + i * block.frameBytes);
-        EXPECT_EQ(0, memcmp(bunch.imageArray[i].frameBuffer, saved[i].frameBuffer,
-                            block.frameBytes));
+        EXPECT_EQ(0,
+                  memcmp(bunch.imageArray[i].frameBuffer, saved[i].frameBuffer, block.frameBytes));
       }
     } else {
       EXPECT_EQ(bunch.numFrames, 0u) << "a failed load hands nothing over";

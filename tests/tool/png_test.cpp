@@ -37,7 +37,8 @@ bool readPng(const std::string& path, Picture& out) {
   if (png_get_sBIT(png, info, &significant) != 0) out.significantBits = significant->gray;
   const size_t rowBytes = png_get_rowbytes(png, info);
   png_bytepp rows = png_get_rows(png, info);
-  for (int y = 0; y < out.height; ++y) out.samples.insert(out.samples.end(), rows[y], rows[y] + rowBytes);
+  for (int y = 0; y < out.height; ++y)
+    out.samples.insert(out.samples.end(), rows[y], rows[y] + rowBytes);
   png_destroy_read_struct(&png, &info, nullptr);
   std::fclose(file);
   return true;
@@ -73,7 +74,8 @@ TEST_F(Tool, ExportWritesPngAtFullDepth) {
       EXPECT_EQ(p.height, 21);
       EXPECT_EQ(p.depth, c.pngDepth);
       EXPECT_EQ(p.colour, c.pngColour);
-      EXPECT_EQ(p.significantBits, c.bits < c.pngDepth && c.format == CF_IMAGE_FORMAT_GRAY ? c.bits : 0);
+      EXPECT_EQ(p.significantBits,
+                c.bits < c.pngDepth && c.format == CF_IMAGE_FORMAT_GRAY ? c.bits : 0);
       // The frames are little-endian; PNG stores 16-bit samples big-endian.
       std::vector<uint8_t> expected(bunch[f].frameBuffer,
                                     bunch[f].frameBuffer + bunch[f].frameHeader.appendedFrameSize);

@@ -178,7 +178,8 @@ TEST_F(Tool, ExportWritesOneBmpPerFrame) {
   std::vector<std::string> pictures;
   for (const char* palette : {"grey", "bands", "rainbow", "0", "1", "2"}) {
     const std::string target = dir.file(std::string("palette_") + palette);
-    Result p = runTool({"export", source, target, "--format", "bmp", "--palette", palette, "--frames", "1"});
+    Result p = runTool(
+        {"export", source, target, "--format", "bmp", "--palette", palette, "--frames", "1"});
     EXPECT_EQ(p.exitCode, 0) << palette << p.describe();
     EXPECT_EQ(entries(target), std::vector<std::string>{"frame_001.bmp"}) << palette;
     pictures.push_back(readFile(target + "/frame_001.bmp"));
@@ -189,7 +190,8 @@ TEST_F(Tool, ExportWritesOneBmpPerFrame) {
 
   // --prefix names the pictures; --frames limits them.
   const std::string named = dir.file("named");
-  Result prefixed = runTool({"export", source, named, "--format", "bmp", "--prefix", "shot", "--frames", "2"});
+  Result prefixed =
+      runTool({"export", source, named, "--format", "bmp", "--prefix", "shot", "--frames", "2"});
   EXPECT_EQ(prefixed.exitCode, 0) << prefixed.describe();
   const auto written = entries(named);
   EXPECT_EQ(written.size(), 2u);
