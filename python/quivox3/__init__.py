@@ -21,7 +21,7 @@ import numpy as np
 
 from . import _quivox3
 from ._errors import ArgumentError, Error, FileError, FormatError, TransferError
-from ._sequence import Frame, Sequence
+from ._sequence import Frame, Sequence, array_bunch
 
 __all__ = [
     "grab", "grab_one", "load", "save", "check_format", "library_info", "names",
@@ -95,21 +95,7 @@ def save(frames: Union[Sequence, np.ndarray], path: PathLike, *, progress: Progr
             raise TypeError("header fields complete arrays; a Sequence has its own headers")
         _quivox3.save(frames._bunch, path, progress)
         return
-    array = np.ascontiguousarray(frames)
-    fields = {}
-    for key, value in header.items():
-        if key == "frame_numbers":
-            fields["frame_number"] = [int(v) for v in value]
-        elif key == "event_numbers":
-            fields["event_number"] = [int(v) for v in value]
-        elif key == "timestamps":
-            stamps = np.asarray(value)
-            if np.issubdtype(stamps.dtype, np.datetime64):
-                stamps = stamps.astype("datetime64[us]").astype(np.int64)
-            fields["timestamp_us"] = [int(v) for v in stamps]
-        else:
-            fields[key] = value
-    _quivox3.save(_quivox3.bunch_over_array(array, fields), path, progress)
+    _quivox3.save(array_bunch(frames, header), path, progress)
 
 
 def check_format(path: PathLike) -> str:

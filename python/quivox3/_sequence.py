@@ -9,6 +9,27 @@ import numpy as np
 from . import _quivox3
 
 
+def array_bunch(frames: np.ndarray, header: dict) -> Any:
+    """A bunch viewing the frames of an array (copied only when not
+    C-contiguous), its headers completed by the keyword fields of
+    quivox3.save: per-frame lists frame_numbers, event_numbers and
+    timestamps (datetime64 or microseconds), every other key as it is."""
+    fields = {}
+    for key, value in header.items():
+        if key == "frame_numbers":
+            fields["frame_number"] = [int(v) for v in value]
+        elif key == "event_numbers":
+            fields["event_number"] = [int(v) for v in value]
+        elif key == "timestamps":
+            stamps = np.asarray(value)
+            if np.issubdtype(stamps.dtype, np.datetime64):
+                stamps = stamps.astype("datetime64[us]").astype(np.int64)
+            fields["timestamp_us"] = [int(v) for v in stamps]
+        else:
+            fields[key] = value
+    return _quivox3.bunch_over_array(np.ascontiguousarray(frames), fields)
+
+
 class Frame:
     """One image: its pixels as a numpy array and its header.
 

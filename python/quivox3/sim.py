@@ -13,7 +13,7 @@ from typing import Any
 import numpy as np
 
 from . import _quivox3
-from ._sequence import Frame
+from ._sequence import Frame, array_bunch
 
 if not _quivox3.HAS_SIM:
     raise ImportError("quivox3 was built against a real TINE library: no simulated servers")
@@ -50,13 +50,7 @@ def replay(address: str, prop: str, frames: np.ndarray, *, keep_frame_numbers: b
     frames: (n, height, width) uint8/uint16 or (n, height, width, 3) uint8
     (as for quivox3.save); header fields as for quivox3.save.
     """
-    from . import save as _save  # noqa: F401  (same array rules)
-    array = np.ascontiguousarray(frames)
-    fields = dict(header)
-    if "frame_numbers" in fields:
-        fields["frame_number"] = [int(v) for v in fields.pop("frame_numbers")]
-    _quivox3.sim_replay(address, prop, _quivox3.bunch_over_array(array, fields),
-                        keep_frame_numbers)
+    _quivox3.sim_replay(address, prop, array_bunch(frames, header), keep_frame_numbers)
 
 
 def set_frame_numbering(address: str, prop: str = "Frame", start: int = 1, step: int = 1,

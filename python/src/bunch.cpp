@@ -383,10 +383,7 @@ std::unique_ptr<Bunch> decodedCopy(Bunch& source) {
     } else {
       for (uint32_t i = 0; i < n && failure == 0; ++i) {
         DIMAGE& in = source.get()->imageArray[i];
-        DIMAGE& target = out->get()->imageArray[i];
-        std::free(target.frameBuffer);
-        target.frameBuffer = nullptr;
-        target.frameBufferSize = 0;
+        DIMAGE& target = out->get()->imageArray[i];  // no buffer yet (size 0)
         const int r = qvDecompressImage(&target, &in);
         if (r == 0) {  // not JPEG: a copy of the frame
           target = in;

@@ -1,3 +1,4 @@
+import numpy as np
 import pytest
 
 import quivox3
@@ -13,6 +14,6 @@ def quiet_fresh_simulator():
 
 
 def gray_stack(n=3, height=32, width=48, dtype="uint16", seed=1):
-    rng = __import__("numpy").random.default_rng(seed)
+    rng = np.random.default_rng(seed)
     high = 4096 if dtype == "uint16" else 256
     return rng.integers(0, high, size=(n, height, width)).astype(dtype)
