@@ -45,6 +45,15 @@ inline int64_t uncompressedFrameSize(const DIMAGE& aImg) {
   return iSize;
 }
 
+// The header as the validity rules would see it with its frame present: the
+// rules look at the buffer's address and size, never at its bytes.
+inline DIMAGE withStandInFrame(DIMAGE aHeader, uint32_t aiFrameBytes) {
+  static uint8_t s_standIn;
+  aHeader.frameBuffer = &s_standIn;
+  aHeader.frameBufferSize = aiFrameBytes;
+  return aHeader;
+}
+
 // Most records a bunch may hold: n x 200 bytes must fit 32 bits, the width
 // of every size in the interface; larger requests are refused.
 constexpr uint32_t kMaxBunchFrames = UINT32_MAX / sizeof(DIMAGE);

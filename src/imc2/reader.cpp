@@ -14,6 +14,7 @@
 #include "image/image.h"
 #include "imc2/imc2.h"
 #include "imc2/metadata.h"
+#include "imc2/stored_frames.h"
 #include "platform/files.h"
 #include "runtime/caller_flags.h"
 #include "runtime/text.h"
@@ -70,15 +71,17 @@ class CLocalBunch {
 class CIMC2Reader : public CIMC2Outcome {
  public:
   CIMC2Reader(const char* asFilePath, int* apiInInterrupt, double* apdOutPercentageFinished,
-              qv::image::FrameBlock* apBlock)
+              qv::image::FrameBlock* apBlock, StoredFrameSink* apSink = nullptr)
       : m_sFilePath(asFilePath),
         m_piInterrupt(apiInInterrupt),
         m_pdProgress(apdOutPercentageFinished),
-        m_pBlock(apBlock) {}
+        m_pBlock(apBlock),
+        m_pSink(apSink) {}
 
   bool read(QVBUNCHOFIMAGES* apImages) {
     if (!checkArguments(apImages) || !prepareTables() || !openFile()) return false;
     if (!readFileHeader() || !readGlobalBlock() || !allocateImages()) return false;
+    if (m_pSink != nullptr) return readIntoSink();
     reserveBlock();
     if (!readImageBlocks()) return false;
     m_file.reset();
@@ -89,6 +92,13 @@ class CIMC2Reader : public CIMC2Outcome {
   }
 
  private:
+  // The frames go to the sink as they are stored; no bunch is handed over.
+  bool readIntoSink() {
+    std::string sWhy;
+    if (!m_pSink->begin(m_template, m_n, sWhy)) return fail(kStoppedByPeer, sWhy);
+    return readImageBlocks();
+  }
+
   std::string quoted() const { return imc2FileQuote(m_sFilePath); }
   std::string ofImage(uint32_t i) const { return std::to_string(i) + " of " + std::to_string(m_n); }
 
@@ -509,7 +519,8 @@ class CIMC2Reader : public CIMC2Outcome {
   // checks the images and reports progress, all in image order; the codec's
   // threads inflate the frames meanwhile.
   bool readImageBlocks() {
-    const unsigned threads = qv::codec::codecThreads(m_n);
+    // Stored frames are not inflated: there is no work to share.
+    const unsigned threads = m_pSink != nullptr ? 1 : qv::codec::codecThreads(m_n);
     std::vector<PendingFrame> slots(qv::codec::frameSlots(threads));
     qv::codec::FrameSteps steps;
     steps.prepare = [&](uint32_t frame, unsigned slot) {
@@ -521,17 +532,34 @@ class CIMC2Reader : public CIMC2Outcome {
     steps.work = [&](uint32_t, unsigned slot) {
       const PendingFrame& p = slots[slot];
       // A stream that ends early would leave part of the frame undefined.
-      return !p.compressed || qv::codec::inflateExactly(p.stream.data(), p.streamBytes,
+      return !p.compressed || m_pSink != nullptr ||
+             qv::codec::inflateExactly(p.stream.data(), p.streamBytes,
                                                         p.image->frameBuffer, p.frameBytes);
     };
     steps.finish = [&](uint32_t frame, unsigned slot, bool inflated) {
       const uint32_t i = frame + 1;
       if (!inflated) return failDecompression(i);
+      if (m_pSink != nullptr) return handToSink(i, slots[slot]);
       if (!_internal_qvCheckImageValidity(slots[slot].image)) return failInvalidImage(i);
       reportProgress(m_pdProgress, 0.05 + 0.95 * static_cast<double>(i) / m_n);
       return true;
     };
     return qv::codec::runInFrameOrder(m_n, threads, steps);
+  }
+
+  bool handToSink(uint32_t i, const PendingFrame& aPending) {
+    const DIMAGE& img = *aPending.image;
+    DIMAGE checked =
+        qv::image::withStandInFrame(img, static_cast<uint32_t>(aPending.frameBytes));
+    if (!_internal_qvCheckImageValidity(&checked)) return failInvalidImage(i);
+    StoredFrame stored;
+    stored.bytes = aPending.stream.data();
+    stored.length = aPending.streamBytes;
+    stored.compressed = aPending.compressed;
+    std::string sWhy;
+    if (!m_pSink->frame(i - 1, img, stored, sWhy)) return fail(kStoppedByPeer, sWhy);
+    reportProgress(m_pdProgress, 0.05 + 0.95 * static_cast<double>(i) / m_n);
+    return true;
   }
 
   bool readImageBlock(uint32_t i, PendingFrame& aPending) {
@@ -624,10 +652,8 @@ class CIMC2Reader : public CIMC2Outcome {
       }
       if (r != qv::codec::StreamCheck::kExact) return failDecompression(i);
     }
-    DIMAGE header = img;  // checked with the sizes it would get; its bytes are never read
-    static uint8_t s_placeholder;
-    header.frameBuffer = &s_placeholder;
-    header.frameBufferSize = static_cast<uint32_t>(ulen);
+    // Checked with the sizes it would get; its bytes are never read.
+    DIMAGE header = qv::image::withStandInFrame(img, static_cast<uint32_t>(ulen));
     header.frameHeader.appendedFrameSize = static_cast<int32_t>(ulen);
     header.sourceHeader.totalLength = static_cast<uint32_t>(ulen + QV_HDR_IMAGE_SIZE);
     if (_internal_qvCheckImageValidity(&header)) {
@@ -657,6 +683,7 @@ class CIMC2Reader : public CIMC2Outcome {
     if (ulen > static_cast<uint64_t>(MAX_TRANSPORT_SIZE))
       return refuseOversizedFrame(img, i, ulen, clen);
 
+    if (m_pSink != nullptr) return readStoredBytes(img, i, ulen, clen, aPending, sUnableToRead);
     img.frameBuffer = frameBufferFor(i, ulen);
     if (img.frameBuffer == nullptr) {
       return fail(kReadNoMemory, std::string("Memory allocation error while loading file \"") +
@@ -676,12 +703,31 @@ class CIMC2Reader : public CIMC2Outcome {
     if (fread(pTarget, 1, static_cast<size_t>(clen), f) != clen) {
       return fail(kReadIoError, sUnableToRead);
     }
+    notePending(img, ulen, clen, aPending);
+    return true;
+  }
+
+  void notePending(DIMAGE& img, uint64_t ulen, uint64_t clen, PendingFrame& aPending) {
     aPending.image = &img;
     aPending.streamBytes = clen;
     aPending.frameBytes = ulen;
-    aPending.compressed = bCompressed;
+    aPending.compressed = clen < ulen;
     img.frameHeader.appendedFrameSize = static_cast<int32_t>(ulen);
     img.sourceHeader.totalLength = static_cast<uint32_t>(ulen + QV_HDR_IMAGE_SIZE);
+  }
+
+  // For the sink: the stored bytes, stream or raw frame, into the slot.
+  bool readStoredBytes(DIMAGE& img, uint32_t i, uint64_t ulen, uint64_t clen,
+                       PendingFrame& aPending, const std::string& sUnableToRead) {
+    if (!aPending.stream.reserve(clen)) {
+      return fail(kReadNoMemory, std::string("Memory allocation error while loading file \"") +
+                                     m_sFilePath + "\": len_compressed(" + std::to_string(clen) +
+                                     " bytes) at image " + ofImage(i) + ".");
+    }
+    if (fread(aPending.stream.data(), 1, static_cast<size_t>(clen), m_file.get()) != clen) {
+      return fail(kReadIoError, sUnableToRead);
+    }
+    notePending(img, ulen, clen, aPending);
     return true;
   }
 
@@ -698,6 +744,7 @@ class CIMC2Reader : public CIMC2Outcome {
   DIMAGE m_template;
   CLocalBunch m_images;
   qv::image::FrameBlock* m_pBlock;
+  StoredFrameSink* m_pSink;
   uint8_t* m_pBlockBase = nullptr;
   uint64_t m_iBlockFrameBytes = 0;
   uint32_t m_iBlockImages = 0;
@@ -710,6 +757,18 @@ bool _internal_readIMC2File(const char* asFilePath, QVBUNCHOFIMAGES* apImages, i
                             double* apdOutPercentageFinished, qv::image::FrameBlock* apBlock) {
   CIMC2Reader reader(asFilePath, apiInInterrupt, apdOutPercentageFinished, apBlock);
   const bool bRead = reader.read(apImages);
+  if (apiOutErrorCode != nullptr) *apiOutErrorCode = bRead ? 0 : reader.code();
+  if (!bRead) sOutErrorString = reader.message();
+  return bRead;
+}
+
+bool _internal_readIMC2Stored(const char* asFilePath, StoredFrameSink& aSink, int* apiOutErrorCode,
+                              std::string& sOutErrorString, int* apiInInterrupt,
+                              double* apdOutPercentageFinished) {
+  CIMC2Reader reader(asFilePath, apiInInterrupt, apdOutPercentageFinished, nullptr, &aSink);
+  QVBUNCHOFIMAGES unused;
+  qvInitializeBunchStructure(&unused);
+  const bool bRead = reader.read(&unused);
   if (apiOutErrorCode != nullptr) *apiOutErrorCode = bRead ? 0 : reader.code();
   if (!bRead) sOutErrorString = reader.message();
   return bRead;

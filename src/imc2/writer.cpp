@@ -13,6 +13,7 @@
 #include "image/image.h"
 #include "imc2/imc2.h"
 #include "imc2/metadata.h"
+#include "imc2/stored_frames.h"
 #include "platform/files.h"
 #include "runtime/caller_flags.h"
 #include "runtime/timetext.h"
@@ -32,11 +33,12 @@ using qv::runtime::reportProgress;
 class CIMC2Writer : public CIMC2Outcome {
  public:
   CIMC2Writer(QVBUNCHOFIMAGES* apImages, const char* asFilePath, int* apiInInterrupt,
-              double* apdOutPercentageFinished)
+              double* apdOutPercentageFinished, StoredFrameSource* apSource = nullptr)
       : m_pImages(apImages),
         m_sFilePath(asFilePath),
         m_piInterrupt(apiInInterrupt),
-        m_pdProgress(apdOutPercentageFinished) {}
+        m_pdProgress(apdOutPercentageFinished),
+        m_pSource(apSource) {}
 
   bool write() {
     if (!checkPreconditions() || !createFile()) return false;
@@ -89,6 +91,9 @@ class CIMC2Writer : public CIMC2Outcome {
                                          std::to_string(m_pImages->numFrames) +
                                          ") must not be >10'000.");
     }
+    if (m_pSource != nullptr && !standInFrames()) {
+      return fail(kWriteNoCompressMemory, saveError() + "Error allocating the image headers.");
+    }
     const int r = qvIsSequence(m_pImages);
     if (r != 1) {
       return fail(kWriteNotSequence,
@@ -102,6 +107,23 @@ class CIMC2Writer : public CIMC2Outcome {
       return fail(kWriteNotSequence,
                   saveError() + "Bunch of images passed must be either GRAY or RGB image format.");
     }
+    return true;
+  }
+
+  // With a source the bunch holds headers only: the checks and the blocks
+  // work on a copy whose frames are stand-ins, never read.
+  bool standInFrames() {
+    const uint32_t n = m_pImages->numFrames;
+    if (!m_standIns.reserve(uint64_t{n} * sizeof(DIMAGE))) return false;
+    DIMAGE* pCopies = reinterpret_cast<DIMAGE*>(m_standIns.data());
+    for (uint32_t i = 0; i < n; ++i) {
+      const DIMAGE& img = m_pImages->imageArray[i];
+      const int32_t iBytes = img.frameHeader.appendedFrameSize;
+      pCopies[i] = qv::image::withStandInFrame(img, iBytes > 0 ? static_cast<uint32_t>(iBytes) : 0);
+    }
+    m_headers.numFrames = n;
+    m_headers.imageArray = pCopies;
+    m_pImages = &m_headers;
     return true;
   }
 
@@ -247,18 +269,22 @@ class CIMC2Writer : public CIMC2Outcome {
     qv::codec::SlotBuffer buffer;
     Outcome outcome = Outcome::kFailed;
     uint64_t streamBytes = 0;
+    const uint8_t* stored = nullptr;  // the source's bytes, in place of the buffer's
   };
 
   // Frames are compressed on the codec's threads; the blocks go out on this
   // thread in image order, each followed by progress and the interrupt test.
   bool writeImageBlocks() {
     const uint32_t n = m_pImages->numFrames;
-    const unsigned threads = qv::codec::codecThreads(n);
+    // Stored frames need no compressing: there is no work to share.
+    const unsigned threads = m_pSource != nullptr ? 1 : qv::codec::codecThreads(n);
     std::vector<CompressedFrame> slots(qv::codec::frameSlots(threads));
     qv::codec::FrameSteps steps;
-    steps.prepare = [](uint32_t, unsigned) { return true; };
+    steps.prepare = [&](uint32_t frame, unsigned slot) {
+      return m_pSource == nullptr || takeStoredFrame(frame, slots[slot]);
+    };
     steps.work = [&](uint32_t frame, unsigned slot) {
-      compressFrame(m_pImages->imageArray[frame], slots[slot]);
+      if (m_pSource == nullptr) compressFrame(m_pImages->imageArray[frame], slots[slot]);
       return true;
     };
     steps.finish = [&](uint32_t frame, unsigned slot, bool) {
@@ -268,6 +294,31 @@ class CIMC2Writer : public CIMC2Outcome {
       return !interruptRequested(m_piInterrupt) || failInterrupted();
     };
     return qv::codec::runInFrameOrder(n, threads, steps);
+  }
+
+  // The source's bytes of frame i (from 0): a stream shorter than the frame
+  // or the frame itself, nothing else.
+  bool takeStoredFrame(uint32_t aiFrame, CompressedFrame& aOut) {
+    const uint32_t i = aiFrame + 1;
+    const int32_t iFrameBytes = m_pImages->imageArray[aiFrame].frameHeader.appendedFrameSize;
+    const uint64_t iExpected = iFrameBytes > 0 ? static_cast<uint64_t>(iFrameBytes) : 0;
+    StoredFrame stored;
+    std::string sWhy;
+    if (!m_pSource->frame(aiFrame, iExpected, aOut.buffer, stored, sWhy)) {
+      return fail(kStoppedByPeer, sWhy);
+    }
+    const bool bFits = stored.bytes != nullptr &&
+                       (stored.compressed ? stored.length > 0 && stored.length < iExpected
+                                          : stored.length == iExpected);
+    if (!bFits) {
+      return fail(kWriteCompressFailed, saveError() + "Stored bytes of image #" + ofImage(i) +
+                                            " do not fit its size.");
+    }
+    aOut.outcome = stored.compressed ? CompressedFrame::Outcome::kStream
+                                     : CompressedFrame::Outcome::kRaw;
+    aOut.stored = stored.bytes;
+    aOut.streamBytes = stored.length;
+    return true;
   }
 
   // The zlib stream of one frame, or the decision to store the frame itself
@@ -308,11 +359,11 @@ class CIMC2Writer : public CIMC2Outcome {
                  const uint8_t*& apData, uint64_t& aiLength) {
     switch (aFrame.outcome) {
       case CompressedFrame::Outcome::kStream:
-        apData = aFrame.buffer.data();
+        apData = aFrame.stored != nullptr ? aFrame.stored : aFrame.buffer.data();
         aiLength = aFrame.streamBytes;
         return true;
       case CompressedFrame::Outcome::kRaw:
-        apData = aImg.frameBuffer;
+        apData = aFrame.stored != nullptr ? aFrame.stored : aImg.frameBuffer;
         aiLength = static_cast<uint64_t>(aImg.frameHeader.appendedFrameSize);
         return true;
       case CompressedFrame::Outcome::kNoMemory:
@@ -431,6 +482,9 @@ class CIMC2Writer : public CIMC2Outcome {
   const char* m_sFilePath;
   int* m_piInterrupt;
   double* m_pdProgress;
+  StoredFrameSource* m_pSource;
+  qv::codec::SlotBuffer m_standIns;  // the headers' copies with a source
+  QVBUNCHOFIMAGES m_headers{};
   OutputFile m_file;
   char m_sCameraPortName[65] = {};
   bool m_bWritePortName = false;
@@ -445,6 +499,17 @@ bool _internal_writeIMC2File(QVBUNCHOFIMAGES* apImages, const char* asFilePath,
                              int* apiOutErrorCode, std::string& sOutErrorString,
                              int* apiInInterrupt, double* apdOutPercentageFinished) {
   CIMC2Writer writer(apImages, asFilePath, apiInInterrupt, apdOutPercentageFinished);
+  if (writer.write()) return true;
+  if (apiOutErrorCode != nullptr) *apiOutErrorCode = writer.code();
+  sOutErrorString = writer.message();
+  return false;
+}
+
+bool _internal_writeIMC2Stored(QVBUNCHOFIMAGES* apHeaders, const char* asFilePath,
+                               StoredFrameSource& aSource, int* apiOutErrorCode,
+                               std::string& sOutErrorString, int* apiInInterrupt,
+                               double* apdOutPercentageFinished) {
+  CIMC2Writer writer(apHeaders, asFilePath, apiInInterrupt, apdOutPercentageFinished, &aSource);
   if (writer.write()) return true;
   if (apiOutErrorCode != nullptr) *apiOutErrorCode = writer.code();
   sOutErrorString = writer.message();
