@@ -23,8 +23,9 @@ bool readTextsOf(hid_t object, bool isAttribute, hsize_t count, std::vector<std:
   if (!stored || H5Tget_class(stored.get()) != H5T_STRING) return false;
   const htri_t variable = H5Tis_variable_str(stored.get());
   if (variable < 0) return false;
+  // HDF5 converts no text between character sets: read in the stored one.
   Object memory = type(H5Tcopy(H5T_C_S1));
-  if (!memory) return false;
+  if (!memory || H5Tset_cset(memory.get(), H5Tget_cset(stored.get())) < 0) return false;
   out.assign(count, std::string());
   if (variable > 0) {
     if (H5Tset_size(memory.get(), H5T_VARIABLE) < 0) return false;

@@ -14,8 +14,8 @@ namespace qvformats {
 
 const std::vector<SequenceField>& sequenceFields() {
   static const std::vector<SequenceField> kFields = {
-      {"scale_x_mm/px", "", FieldKind::kReal},  // the layouts' pixel sizes
-      {"scale_y_mm/px", "", FieldKind::kReal},
+      {"scale_x_mm/px", "x_scale", FieldKind::kReal},  // pixels per millimetre
+      {"scale_y_mm/px", "y_scale", FieldKind::kReal},
       {"source_width_px", "source_width", FieldKind::kInteger},
       {"source_height_px", "source_height", FieldKind::kInteger},
       {"aoi_width_px", "aoi_width", FieldKind::kInteger},

@@ -23,7 +23,7 @@ enum class FieldKind {
 // A field every frame of a sequence shares.
 struct SequenceField {
   const char* key;   // in key=value text, as sequence files name it
-  const char* name;  // as an HDF5 dataset ("" when the layout stores it elsewhere)
+  const char* name;  // as an HDF5 dataset
   FieldKind kind;
 };
 const std::vector<SequenceField>& sequenceFields();

@@ -21,11 +21,13 @@ class ChunkWriter : public qv::imc2::StoredFrameSink {
     nexus::Geometry geometry;
     if (!nexus::geometryOf(layout, geometry, why)) return notDirect(why);
     m_images = images;
-    return m_writer.create(m_path, layout, images, false, why);
+    return true;
   }
 
   bool frame(uint32_t index, const DIMAGE& header, const qv::imc2::StoredFrame& stored,
              std::string& why) override {
+    // The byte order is a per-frame flag: the first frame's makes the data set.
+    if (index == 0 && !m_writer.create(m_path, header, m_images, false, why)) return false;
     // A frame of another size or byte order than the first cannot be a chunk
     // of the same data set.
     nexus::Geometry geometry;

@@ -8,7 +8,7 @@
 //       frame_number, event_number       [frames] uint32
 //       timestamp     [frames] float64, seconds since the epoch (units, start)
 //       image_flags   [frames] flag words
-//       x_pixel_size, y_pixel_size       float32, units "mm" (the scales)
+//       x_pixel_size, y_pixel_size       float64, units "mm" (1 / the scales)
 //       camera/                          NXcollection, the other header fields
 //   /entry/data                          NXdata, signal "data", data linking
 //                                        to the detector's data

@@ -211,16 +211,18 @@ DIMAGE headerOfShape(const Geometry& g) {
 
 // The camera's fields, each only when present and of its kind.
 bool readCameraFields(hid_t detector, DIMAGE& image, std::string& why) {
-  float scale = 0.0f;
-  if (h5::readScalar(detector, "x_pixel_size", H5T_NATIVE_FLOAT, &scale))
-    image.frameHeader.xScale = scale;
-  if (h5::readScalar(detector, "y_pixel_size", H5T_NATIVE_FLOAT, &scale))
-    image.frameHeader.yScale = scale;
+  // Files of other writers give the pixel's size in mm; the camera's exact
+  // scales, when present, replace them below.
+  double size = 0.0;
+  if (h5::readScalar(detector, "x_pixel_size", H5T_NATIVE_DOUBLE, &size) && size > 0.0)
+    image.frameHeader.xScale = static_cast<float>(1.0 / size);
+  if (h5::readScalar(detector, "y_pixel_size", H5T_NATIVE_DOUBLE, &size) && size > 0.0)
+    image.frameHeader.yScale = static_cast<float>(1.0 / size);
   if (!h5::exists(detector, "camera")) return true;
   h5::Object camera = h5::group(H5Gopen2(detector, "camera", H5P_DEFAULT));
   if (!camera) return true;
   for (const SequenceField& field : sequenceFields()) {
-    if (field.name[0] == '\0' || !h5::exists(camera.get(), field.name)) continue;
+    if (!h5::exists(camera.get(), field.name)) continue;
     bool read = false;
     switch (field.kind) {
       case FieldKind::kInteger: {

@@ -204,20 +204,22 @@ bool Writer::writeHeaderFields(std::string& why) {
       return failed(why, "the time of the first frame");
   }
 
+  // The scales count pixels per millimetre; NeXus gives the pixel's size.
   const float scales[2] = {m_first.frameHeader.xScale, m_first.frameHeader.yScale};
-  const char* scaleNames[2] = {"x_pixel_size", "y_pixel_size"};
+  const char* sizeNames[2] = {"x_pixel_size", "y_pixel_size"};
   for (int i = 0; i < 2; ++i) {
-    if (!h5::writeScalar(detector, scaleNames[i], H5T_NATIVE_FLOAT, H5T_IEEE_F32LE, &scales[i]))
-      return failed(why, scaleNames[i]);
-    h5::Object size = h5::dataset(H5Dopen2(detector, scaleNames[i], H5P_DEFAULT));
-    if (!size || !h5::writeTextAttribute(size.get(), "units", "mm"))
-      return failed(why, scaleNames[i]);
+    if (!(scales[i] > 0.0f)) continue;
+    const double size = 1.0 / scales[i];
+    if (!h5::writeScalar(detector, sizeNames[i], H5T_NATIVE_DOUBLE, H5T_IEEE_F64LE, &size))
+      return failed(why, sizeNames[i]);
+    h5::Object set = h5::dataset(H5Dopen2(detector, sizeNames[i], H5P_DEFAULT));
+    if (!set || !h5::writeTextAttribute(set.get(), "units", "mm"))
+      return failed(why, sizeNames[i]);
   }
 
   h5::Object camera = h5::createGroup(detector, "camera", "NXcollection");
   if (!camera) return failed(why, "the camera's header fields");
   for (const SequenceField& field : sequenceFields()) {
-    if (field.name[0] == '\0') continue;
     bool written = false;
     switch (field.kind) {
       case FieldKind::kInteger: {
