@@ -47,6 +47,7 @@ class ChunkWriter : public qv::imc2::StoredFrameSink {
 
   bool finish(std::string& why) { return m_writer.finish(why); }
   bool wasNotDirect() const { return m_notDirect; }
+  uint32_t images() const { return m_images; }
 
  private:
   bool notDirect(std::string& why) {
@@ -105,13 +106,14 @@ class ChunkReader : public qv::imc2::StoredFrameSource {
 
 Conversion convertImc2ToNexus(const std::string& imc2, const std::string& nexus,
                               const NexusOptions& options, const Control& control,
-                              std::string& why) {
+                              std::string& why, uint32_t& frames) {
   // Shuffled chunks are made of other bytes than the stored streams.
   if (options.shuffle) return Conversion::kNotDirect;
   ChunkWriter writer(nexus, control);
   int code = 0;
   std::string reason;
   if (_internal_readIMC2Stored(imc2.c_str(), writer, &code, reason, nullptr, nullptr)) {
+    frames = writer.images();
     return writer.finish(why) ? Conversion::kDone : Conversion::kFailed;
   }
   if (writer.wasNotDirect()) return Conversion::kNotDirect;
@@ -120,7 +122,7 @@ Conversion convertImc2ToNexus(const std::string& imc2, const std::string& nexus,
 }
 
 Conversion convertNexusToImc2(const std::string& nexus, const std::string& imc2,
-                              const Control& control, std::string& why) {
+                              const Control& control, std::string& why, uint32_t& frames) {
   nexus::Reader reader;
   if (!reader.open(nexus, why)) return Conversion::kFailed;
   // Shuffled chunks are no zlib streams of the frames.
@@ -129,6 +131,7 @@ Conversion convertNexusToImc2(const std::string& nexus, const std::string& imc2,
   QVBUNCHOFIMAGES bunch{headers.data(), static_cast<uint32_t>(headers.size())};
   ChunkReader source(reader, control);
   int code = 0;
+  frames = bunch.numFrames;
   if (_internal_writeIMC2Stored(&bunch, imc2.c_str(), source, &code, why, nullptr, nullptr))
     return Conversion::kDone;
   return Conversion::kFailed;

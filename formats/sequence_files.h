@@ -39,13 +39,13 @@ bool loadNexus(const std::string& path, QVBUNCHOFIMAGES* bunch, const Control& c
 
 // Conversions without inflating and compressing the frames again. kNotDirect
 // when the files do not allow it (then nothing was written): the caller
-// loads and saves instead.
+// loads and saves instead. `frames` is the number converted.
 enum class Conversion { kDone, kNotDirect, kFailed };
 Conversion convertImc2ToNexus(const std::string& imc2, const std::string& nexus,
                               const NexusOptions& options, const Control& control,
-                              std::string& why);
+                              std::string& why, uint32_t& frames);
 Conversion convertNexusToImc2(const std::string& nexus, const std::string& imc2,
-                              const Control& control, std::string& why);
+                              const Control& control, std::string& why, uint32_t& frames);
 
 // ---- TIFF ----
 // One page per frame (8/16-bit grey, 8-bit RGB), deflate, the header fields

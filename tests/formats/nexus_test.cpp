@@ -146,8 +146,9 @@ TEST(NexusConversion, MovesImc2FramesAsTheyAreAndBackToTheSameFile) {
 
   std::string why;
   double progress = 0;
+  uint32_t frames = 0;
   ASSERT_EQ(Conversion::kDone,
-            qvformats::convertImc2ToNexus(imc2, nexus, {}, {nullptr, &progress}, why))
+            qvformats::convertImc2ToNexus(imc2, nexus, {}, {nullptr, &progress}, why, frames))
       << why;
   EXPECT_DOUBLE_EQ(1.0, progress);
   const size_t frameBytes = 64 * 48 * 2;
@@ -155,11 +156,12 @@ TEST(NexusConversion, MovesImc2FramesAsTheyAreAndBackToTheSameFile) {
   for (uint32_t i = 0; i < 5; ++i)
     EXPECT_EQ(0, std::memcmp(chunks[i].data(), bunch[i].frameBuffer, frameBytes)) << "frame " << i;
 
-  ASSERT_EQ(Conversion::kDone, qvformats::convertNexusToImc2(nexus, back, {}, why)) << why;
+  EXPECT_EQ(5u, frames);
+  ASSERT_EQ(Conversion::kDone, qvformats::convertNexusToImc2(nexus, back, {}, why, frames)) << why;
   EXPECT_EQ(readFile(imc2), readFile(back));
   // Shuffled files need the frames themselves: not a direct conversion.
   EXPECT_EQ(Conversion::kNotDirect,
-            qvformats::convertImc2ToNexus(imc2, dir.file("s.h5"), {true}, {}, why));
+            qvformats::convertImc2ToNexus(imc2, dir.file("s.h5"), {true}, {}, why, frames));
   EXPECT_FALSE(fileExists(dir.file("s.h5")));
 }
 
@@ -170,9 +172,10 @@ TEST(NexusConversion, OrdinarySaveGivesTheDirectConversionsFile) {
   const std::string saved = dir.file("saved.h5"), imc2 = dir.file("x.imc2"),
                     moved = dir.file("moved.h5");
   std::string why;
+  uint32_t frames = 0;
   ASSERT_TRUE(qvformats::saveNexus(*bunch.get(), saved, {}, {}, why)) << why;
   ASSERT_EQ(0, qvSaveImagesToFile(bunch.get(), imc2.c_str()));
-  ASSERT_EQ(Conversion::kDone, qvformats::convertImc2ToNexus(imc2, moved, {}, {}, why)) << why;
+  ASSERT_EQ(Conversion::kDone, qvformats::convertImc2ToNexus(imc2, moved, {}, {}, why, frames)) << why;
   TestBunch a, b;
   ASSERT_TRUE(qvformats::loadNexus(saved, a.get(), {}, why)) << why;
   ASSERT_TRUE(qvformats::loadNexus(moved, b.get(), {}, why)) << why;
@@ -230,6 +233,7 @@ TEST(NexusHostile, RefusesWhatIsNoSequenceSayingWhatItFound) {
   cases.push_back({"other.h5", "/measurement (group)"});
 
   for (const Case& c : cases) {
+    uint32_t frames = 0;
     TestBunch loaded;
     std::string reason;
     EXPECT_FALSE(qvformats::loadNexus(dir.file(c.name), loaded.get(), {}, reason)) << c.name;
@@ -238,7 +242,7 @@ TEST(NexusHostile, RefusesWhatIsNoSequenceSayingWhatItFound) {
     EXPECT_NE(std::string::npos, reason.find(c.expected)) << c.name << ": " << reason;
     EXPECT_NE(Conversion::kDone,
               qvformats::convertNexusToImc2(dir.file(c.name), dir.file(c.name + ".imc2"), {},
-                                            reason))
+                                            reason, frames))
         << c.name;
     EXPECT_FALSE(fileExists(dir.file(c.name + ".imc2"))) << c.name;
   }

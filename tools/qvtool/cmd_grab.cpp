@@ -24,6 +24,7 @@ struct GrabOptions {
   int rate = kDefaultRateMs;
   std::string mode = "TIMER";
   bool force = false;
+  bool shuffle = false;
   SimulatedCamera camera;
 };
 
@@ -67,7 +68,8 @@ int runGrab(const GrabOptions& options) {
   for (const std::string& warning : warnings) warn(warning);
   // A first Ctrl-C during the save must not throw the acquisition away.
   if (auto failure =
-          saveSequence(bunch, *format, options.output, options.force, interrupts.secondStage())) {
+          saveSequence(bunch, *format, options.output, options.force, interrupts.secondStage(),
+                       SaveChoices{options.shuffle})) {
     if (interrupted && failure->exitCode != kInterrupted) failure->exitCode = kInterrupted;
     return report(*failure);
   }
@@ -122,6 +124,8 @@ void addGrabCommand(CLI::App& app, Action& action) {
       ->capture_default_str();
   command->add_flag("-f,--force", options->force,
                     "replace the output when it is an existing regular file");
+  command->add_flag("--shuffle", options->shuffle,
+                    "HDF5: shuffle the bytes of 16- and 32-bit samples before deflate");
   command
       ->add_option("--sim-size", options->camera.size,
                    "simulated camera only: frame size WIDTHxHEIGHT")

@@ -32,13 +32,13 @@ std::string frameLine(const FrameFacts& facts) {
          (facts.time.empty() ? std::string("no time stamp") : "at " + facts.time);
 }
 
-int printJson(const InfoOptions& options, const Bunch& bunch, int format) {
+int printJson(const InfoOptions& options, const Bunch& bunch, const std::string& format) {
   const DIMAGE& first = bunch[0];
   const FRAMEHEADER& f = first.frameHeader;
   const FrameFacts head = factsOf(first), tail = factsOf(bunch[bunch.size() - 1]);
   const nlohmann::ordered_json info = {
       {"file", options.file},
-      {"format", fileFormatName(format)},
+      {"format", format},
       {"frames", bunch.size()},
       {"width", frameWidth(first)},
       {"height", frameHeight(first)},
@@ -67,13 +67,13 @@ int printJson(const InfoOptions& options, const Bunch& bunch, int format) {
   return kSuccess;
 }
 
-int printText(const InfoOptions& options, const Bunch& bunch, int format) {
+int printText(const InfoOptions& options, const Bunch& bunch, const std::string& format) {
   const DIMAGE& first = bunch[0];
   const FRAMEHEADER& f = first.frameHeader;
   auto* records = const_cast<QVBUNCHOFIMAGES*>(bunch.get());
   const bool sequence = qvIsSequence(records) == 1, complete = qvIsCompleteSequence(records) == 1;
   std::printf("file:            %s\n", options.file.c_str());
-  std::printf("format:          %s\n", fileFormatName(format).c_str());
+  std::printf("format:          %s\n", format.c_str());
   std::printf("frames:          %u\n", bunch.size());
   std::printf("geometry:        %d x %d (source %d x %d)\n", frameWidth(first), frameHeight(first),
               f.sourceWidth, f.sourceHeight);
@@ -97,7 +97,7 @@ int runInfo(const InfoOptions& options) {
   Bunch bunch;
   Problem problem;
   if (!loadSequence(options.file, bunch, interrupts.firstStage(), problem)) return report(problem);
-  const int format = qvCheckFileFormat(options.file.c_str(), nullptr, 0);
+  const std::string format = fileFormatOf(options.file);
   return options.json ? printJson(options, bunch, format) : printText(options, bunch, format);
 }
 
@@ -110,7 +110,7 @@ void addInfoCommand(CLI::App& app, Action& action) {
       "Show what a sequence file holds. Format, frame count, geometry, pixel format, flags, "
       "scales, camera port, first and last frame with their numbers and times.",
       "  qvtool info cam1.imc2\n  qvtool info --json cam1.imc2 > cam1.json\n", options, runInfo);
-  command->add_option("FILE", options->file, "sequence file (IMC2/BKC2, IMC, BKC, IMM or BKG)")
+  command->add_option("FILE", options->file, "sequence file (IMC2/BKC2, IMC, BKC, IMM, BKG, HDF5/NeXus or TIFF)")
       ->required();
   command->add_flag("--json", options->json, "print one JSON object instead of text");
 }

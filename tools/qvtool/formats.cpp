@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "formats/sequence_files.h"
 #include "output.h"
 #include "progress.h"
 
@@ -11,12 +12,19 @@ namespace qvtool {
 
 const std::vector<OutputFormat>& outputFormats() {
   static const std::vector<OutputFormat> kFormats = {
-      {"imc2", ".imc2", "IMC2/BKC2", false, "compressed sequence, keeps every header field"},
-      {"bkc2", ".bkc2", "IMC2/BKC2", false, "the same format under its background name"},
-      {"imc", ".imc", "IMC/BKC", true, "legacy compressed sequence of grey frames"},
-      {"bkc", ".bkc", "IMC/BKC", true, "legacy compressed background sequence"},
-      {"imm", ".imm", "IMM", true, "legacy uncompressed sequence of grey frames"},
-      {"bkg", ".bkg", "BKG", true, "legacy single uncompressed background frame"},
+      {"imc2", ".imc2", "IMC2/BKC2", Writer::kLibrary,
+       "compressed sequence, keeps every header field"},
+      {"bkc2", ".bkc2", "IMC2/BKC2", Writer::kLibrary, "the same format under its background name"},
+      {"imc", ".imc", "IMC/BKC", Writer::kLegacy, "legacy compressed sequence of grey frames"},
+      {"bkc", ".bkc", "IMC/BKC", Writer::kLegacy, "legacy compressed background sequence"},
+      {"imm", ".imm", "IMM", Writer::kLegacy, "legacy uncompressed sequence of grey frames"},
+      {"bkg", ".bkg", "BKG", Writer::kLegacy, "legacy single uncompressed background frame"},
+      {"h5", ".h5", "HDF5/NeXus", Writer::kNexus,
+       "HDF5 in the NeXus layout, keeps every header field"},
+      {"nxs", ".nxs", "HDF5/NeXus", Writer::kNexus, "the same under the NeXus extension"},
+      {"tif", ".tif", "TIFF", Writer::kTiff,
+       "multi-page TIFF, header fields in each page's description"},
+      {"tiff", ".tiff", "TIFF", Writer::kTiff, "the same under the long extension"},
   };
   return kFormats;
 }
@@ -113,7 +121,7 @@ std::optional<Problem> prepareFor(const OutputFormat& format, Bunch& bunch,
       return Problem{"cannot decode the JPEG frames", ""};
     warnings.push_back(target + ": JPEG frames are stored decoded");
   }
-  if (!format.legacy) return std::nullopt;
+  if (format.writer != Writer::kLegacy) return std::nullopt;
   const std::string name = std::string(format.name);
   std::string upper;
   for (char c : name) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -135,7 +143,9 @@ std::optional<Problem> prepareFor(const OutputFormat& format, Bunch& bunch,
   return std::nullopt;
 }
 
-uint64_t saveMemoryFactor(const OutputFormat& format) { return format.legacy ? 2 : 1; }
+uint64_t saveMemoryFactor(const OutputFormat& format) {
+  return format.writer == Writer::kLegacy ? 2 : 1;
+}
 
 // ---- saving ----------------------------------------------------------------------
 
@@ -159,12 +169,38 @@ static std::string stagedName(const std::string& target, const OutputFormat& for
   return formatOfFile(name) == &format ? name : name + format.extension;
 }
 
+// The formats component's writers: a reason in plain words, no code.
+static std::optional<Problem> saveWithComponent(const Bunch& bunch, const OutputFormat& format,
+                                                const std::string& staged,
+                                                const std::string& target, int* interrupt,
+                                                const SaveChoices& choices) {
+  std::string why;
+  bool saved = false;
+  withProgress("saving", [&](double* progress) {
+    const qvformats::Control control{interrupt, progress};
+    saved = format.writer == Writer::kNexus
+                ? qvformats::saveNexus(*bunch.get(), staged, {choices.shuffle}, control, why)
+                : qvformats::saveTiff(*bunch.get(), staged, control, why);
+    return saved ? 0 : -1;
+  });
+  if (interrupt != nullptr && *interrupt == 1)
+    return Problem{"interrupted while saving " + target + "; nothing written", why, kInterrupted};
+  if (!saved) return Problem{"cannot save " + target + ": " + why, why};
+  return std::nullopt;
+}
+
 std::optional<Problem> saveSequence(const Bunch& bunch, const OutputFormat& format,
-                                    const std::string& target, bool force, int* interrupt) {
+                                    const std::string& target, bool force, int* interrupt,
+                                    const SaveChoices& choices) {
   if (auto problem = checkTarget(target, force)) return problem;
   StagingFolder staging;
   if (auto problem = staging.create(folderOf(target))) return problem;
   const std::string staged = staging.file(stagedName(target, format));
+  if (format.writer == Writer::kNexus || format.writer == Writer::kTiff) {
+    if (auto problem = saveWithComponent(bunch, format, staged, target, interrupt, choices))
+      return problem;
+    return placeFile(staged, target, force);
+  }
   char reason[1024] = "";
   int error = 0;
   const int code = withProgress("saving", [&](double* progress) {
@@ -187,6 +223,43 @@ std::optional<Problem> saveSequence(const Bunch& bunch, const OutputFormat& form
                    reason};
   }
   return placeFile(staged, target, force);
+}
+
+// ---- direct conversions ------------------------------------------------------------
+
+bool convertDirectly(const std::string& input, const OutputFormat& format,
+                     const std::string& target, bool force, int* interrupt,
+                     const SaveChoices& choices, std::optional<Problem>& problem,
+                     uint32_t& frames) {
+  const bool toNexus = format.writer == Writer::kNexus &&
+                       qvCheckFileFormat(input.c_str(), nullptr, 0) == QV_FILE_IMC2;
+  const bool toImc2 = format.writer == Writer::kLibrary &&
+                      qvformats::containerOf(input) == qvformats::Container::kHdf5;
+  if (!toNexus && !toImc2) return false;
+  problem = checkTarget(target, force);
+  if (problem) return true;
+  StagingFolder staging;
+  problem = staging.create(folderOf(target));
+  if (problem) return true;
+  const std::string staged = staging.file(stagedName(target, format));
+  std::string why;
+  qvformats::Conversion outcome = qvformats::Conversion::kFailed;
+  withProgress("converting", [&](double* progress) {
+    const qvformats::Control control{interrupt, progress};
+    outcome = toNexus ? qvformats::convertImc2ToNexus(input, staged, {choices.shuffle}, control,
+                                                      why, frames)
+                      : qvformats::convertNexusToImc2(input, staged, control, why, frames);
+    return outcome == qvformats::Conversion::kDone ? 0 : -1;
+  });
+  if (outcome == qvformats::Conversion::kNotDirect) return false;
+  if (interrupt != nullptr && *interrupt == 1)
+    problem = Problem{"interrupted while converting to " + target + "; nothing written", why,
+                      kInterrupted};
+  else if (outcome == qvformats::Conversion::kFailed)
+    problem = Problem{"cannot convert " + input + ": " + why, why};
+  else
+    problem = placeFile(staged, target, force);
+  return true;
 }
 
 }  // namespace qvtool

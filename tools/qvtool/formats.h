@@ -12,12 +12,21 @@
 
 namespace qvtool {
 
+// Who writes a format: the library (IMC2/BKC2 directly, the legacy formats
+// through their sequence record) or the formats component.
+enum class Writer { kLibrary, kLegacy, kNexus, kTiff };
+
 struct OutputFormat {
   const char* name;       // for --format
-  const char* extension;  // selects the library's writer
+  const char* extension;  // selects the writer
   const char* title;      // as info names it
-  bool legacy;            // goes through the legacy sequence record
+  Writer writer;
   const char* summary;
+};
+
+// What a save may choose beyond the format.
+struct SaveChoices {
+  bool shuffle = false;  // HDF5's byte shuffle before deflate
 };
 
 const std::vector<OutputFormat>& outputFormats();
@@ -43,6 +52,16 @@ uint64_t saveMemoryFactor(const OutputFormat& format);
 // target only after the library succeeded. interrupt (may be null) abandons
 // the save; the problem's exit code is then 130.
 std::optional<Problem> saveSequence(const Bunch& bunch, const OutputFormat& format,
-                                    const std::string& target, bool force, int* interrupt);
+                                    const std::string& target, bool force, int* interrupt,
+                                    const SaveChoices& choices = {});
+
+// Converts IMC2 to HDF5 or back by moving the stored frames as they are,
+// through the same staging. False when the pair of files does not allow it
+// (nothing was written; the caller loads and saves); otherwise true with
+// the outcome in problem (none on success) and the frame count.
+bool convertDirectly(const std::string& input, const OutputFormat& format,
+                     const std::string& target, bool force, int* interrupt,
+                     const SaveChoices& choices, std::optional<Problem>& problem,
+                     uint32_t& frames);
 
 }  // namespace qvtool

@@ -8,9 +8,41 @@
 #include <cstring>
 
 #include "diagnose.h"
+#include "formats/sequence_files.h"
 #include "progress.h"
 
 namespace qvtool {
+
+// HDF5 and TIFF files go to the formats component.
+static bool loadWithComponent(const std::string& path, qvformats::Container container,
+                              Bunch& bunch, int* interrupt, Problem& problem) {
+  std::string why;
+  bool loaded = false;
+  withProgress("loading", [&](double* progress) {
+    const qvformats::Control control{interrupt, progress};
+    loaded = container == qvformats::Container::kHdf5
+                 ? qvformats::loadNexus(path, bunch.get(), control, why)
+                 : qvformats::loadTiff(path, bunch.get(), control, why);
+    return loaded ? 0 : -1;
+  });
+  if (loaded) return true;
+  if (interrupt != nullptr && *interrupt == 1)
+    problem = {"interrupted while reading " + path, why, kInterrupted};
+  else
+    problem = {path + ": cannot be read: " + why, why, kFailure};
+  return false;
+}
+
+std::string fileFormatOf(const std::string& path) {
+  switch (qvformats::containerOf(path)) {
+    case qvformats::Container::kHdf5:
+      return "HDF5/NeXus";
+    case qvformats::Container::kTiff:
+      return "TIFF";
+    default:
+      return fileFormatName(qvCheckFileFormat(path.c_str(), nullptr, 0));
+  }
+}
 
 bool loadSequence(const std::string& path, Bunch& bunch, int* interrupt, Problem& problem) {
   struct stat status;
@@ -21,6 +53,9 @@ bool loadSequence(const std::string& path, Bunch& bunch, int* interrupt, Problem
     problem = {explanation.empty() ? path + ": " + systemReason(error) : explanation, "", kFailure};
     return false;
   }
+  const qvformats::Container container = qvformats::containerOf(path);
+  if (container != qvformats::Container::kOther)
+    return loadWithComponent(path, container, bunch, interrupt, problem);
   char reason[1024] = "";
   const int code = withProgress("loading", [&](double* progress) {
     return qvLoadImagesFromFileEx(path.c_str(), bunch.get(), interrupt, progress, reason,
