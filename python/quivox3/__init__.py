@@ -65,16 +65,18 @@ def grab_one(address: str = DEFAULT_ADDRESS, prop: str = "Frame", *,
 
 
 def load(path: PathLike, progress: Progress = None) -> Sequence:
-    """Loads a sequence file (IMC2/BKC2, IMC/BKC, IMM, BKG), told by content.
+    """Loads a sequence file, told by content: IMC2/BKC2, IMC/BKC, IMM, BKG,
+    HDF5 in the NeXus layout (also such files of other writers: frames at
+    /entry/instrument/detector/data or /entry/data/data) or multi-page TIFF.
 
-    The frames of an IMC2/BKC2 file land in one block that
+    The frames of IMC2/BKC2, HDF5 and TIFF files land in one block that
     ``Sequence.pixels`` views without a copy.
     """
     return Sequence(_quivox3.load(os.fspath(path), progress))
 
 
 def save(frames: Union[Sequence, np.ndarray], path: PathLike, *, progress: Progress = None,
-         **header: Any) -> None:
+         shuffle: bool = False, **header: Any) -> None:
     """Saves frames to a new file; the name's extension picks the format.
 
     ``frames`` is a :class:`Sequence` (saved with its headers) or an array:
@@ -86,22 +88,27 @@ def save(frames: Union[Sequence, np.ndarray], path: PathLike, *, progress: Progr
     flags_value, and per frame frame_numbers, event_numbers and timestamps
     (datetime64 or microseconds since the epoch).
 
-    ".imc", ".bkc", ".imm" and ".bkg" write the legacy formats (GRAY only),
-    any other name IMC2/BKC2. An existing IMC2 file is never replaced.
+    ".h5", ".hdf5" and ".nxs" write HDF5 in the NeXus layout (``shuffle``
+    adds HDF5's byte shuffle before deflate: smaller 16-bit files), ".tif"
+    and ".tiff" multi-page TIFF; ".imc", ".bkc", ".imm" and ".bkg" write the
+    legacy formats (GRAY only), any other name IMC2/BKC2. An existing IMC2,
+    HDF5 or TIFF file is never replaced.
     """
     path = os.fspath(path)
     if isinstance(frames, Sequence):
         if header:
             raise TypeError("header fields complete arrays; a Sequence has its own headers")
-        _quivox3.save(frames._bunch, path, progress)
+        _quivox3.save(frames._bunch, path, bool(shuffle), progress)
         return
-    _quivox3.save(array_bunch(frames, header), path, progress)
+    _quivox3.save(array_bunch(frames, header), path, bool(shuffle), progress)
 
 
 def check_format(path: PathLike) -> str:
     """The sequence format of a file by its content: "IMC2" (also BKC2),
-    "IMC" (also BKC), "IMM" or "BKG". Raises FileError for anything else."""
-    return _FORMAT_NAMES[_quivox3.check_format(os.fspath(path))]
+    "IMC" (also BKC), "IMM", "BKG", "HDF5" or "TIFF". Raises FileError for
+    anything else."""
+    kind = _quivox3.check_format(os.fspath(path))
+    return kind if isinstance(kind, str) else _FORMAT_NAMES[kind]
 
 
 def library_info() -> dict:

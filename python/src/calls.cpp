@@ -11,6 +11,7 @@
 #include "bunch.h"
 #include "errors.h"
 #include "files/files.h"
+#include "formats/sequence_files.h"
 #include "quivox3/quivox3.h"
 #include "tine/grab_multi.h"
 
@@ -96,7 +97,50 @@ std::unique_ptr<Bunch> grabOne(const std::string& address, const std::string& pr
              result, reason);
 }
 
+// HDF5 and TIFF files: told by content when loading, by name when saving.
+bool hasExtension(const std::string& path, std::initializer_list<const char*> extensions) {
+  std::string lower = path;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* extension : extensions) {
+    const size_t n = std::strlen(extension);
+    if (lower.size() > n && lower.compare(lower.size() - n, n, extension) == 0) return true;
+  }
+  return false;
+}
+
+// The formats component's reasons carry no code of the library's: 0.
+[[noreturn]] void raiseFormatsError(const std::string& path, const std::string& why) {
+  raiseError("FileError", 0, path + ": " + why);
+}
+
+std::unique_ptr<Bunch> loadWithComponent(const std::string& path, qvformats::Container container,
+                                         const py::object& progress) {
+  auto bunch = std::make_unique<Bunch>();
+  int interrupt = 0;
+  double fraction = 0;
+  std::string why;
+  bool loaded = false;
+  runBlocking(
+      [&] {
+        const qvformats::Control control{&interrupt, &fraction};
+        // The frames go into the bunch's own block.
+        loaded = container == qvformats::Container::kHdf5
+                     ? qvformats::loadNexus(path, bunch->get(), control, why, bunch.get())
+                     : qvformats::loadTiff(path, bunch->get(), control, why, bunch.get());
+      },
+      &interrupt, &fraction, progress);
+  if (!loaded) raiseFormatsError(path, why);
+  return bunch;
+}
+
 std::unique_ptr<Bunch> load(const std::string& path, const py::object& progress) {
+  qvformats::Container container = qvformats::Container::kOther;
+  {
+    py::gil_scoped_release unlocked;
+    container = qvformats::containerOf(path);
+  }
+  if (container != qvformats::Container::kOther)
+    return loadWithComponent(path, container, progress);
   auto bunch = std::make_unique<Bunch>();
   int interrupt = 0, code = 0;
   double fraction = 0;
@@ -118,7 +162,26 @@ std::unique_ptr<Bunch> load(const std::string& path, const py::object& progress)
   raiseError(code == QV_E_LOAD_ARGUMENT ? "ArgumentError" : "FileError", code, reason);
 }
 
-void save(Bunch& bunch, const std::string& path, const py::object& progress) {
+void saveWithComponent(Bunch& bunch, const std::string& path, bool nexus, bool shuffle,
+                       const py::object& progress) {
+  int interrupt = 0;
+  double fraction = 0;
+  std::string why;
+  bool saved = false;
+  runBlocking(
+      [&] {
+        const qvformats::Control control{&interrupt, &fraction};
+        saved = nexus ? qvformats::saveNexus(*bunch.get(), path, {shuffle}, control, why)
+                      : qvformats::saveTiff(*bunch.get(), path, control, why);
+      },
+      &interrupt, &fraction, progress);
+  if (!saved) raiseFormatsError(path, why);
+}
+
+void save(Bunch& bunch, const std::string& path, bool shuffle, const py::object& progress) {
+  const bool nexus = hasExtension(path, {".h5", ".nxs", ".hdf5", ".nx5"});
+  if (nexus || hasExtension(path, {".tif", ".tiff"}))
+    return saveWithComponent(bunch, path, nexus, shuffle, progress);
   int interrupt = 0, code = 0;
   double fraction = 0;
   char reason[1024] = "";
@@ -134,15 +197,21 @@ void save(Bunch& bunch, const std::string& path, const py::object& progress) {
   raiseError(argument ? "ArgumentError" : "FileError", code, reason);
 }
 
-int checkFormat(const std::string& path) {
+// The library's file codes, and "HDF5" and "TIFF" for the component's files.
+py::object checkFormat(const std::string& path) {
   char reason[1024] = "";
   int type = QV_FILE_UNKNOWN;
+  qvformats::Container container = qvformats::Container::kOther;
   {
     py::gil_scoped_release unlocked;
-    type = qvCheckFileFormat(path.c_str(), reason, sizeof reason);
+    container = qvformats::containerOf(path);
+    if (container == qvformats::Container::kOther)
+      type = qvCheckFileFormat(path.c_str(), reason, sizeof reason);
   }
+  if (container == qvformats::Container::kHdf5) return py::str("HDF5");
+  if (container == qvformats::Container::kTiff) return py::str("TIFF");
   if (type == QV_FILE_UNKNOWN) raiseError("FileError", QV_FILE_UNKNOWN, reason);
-  return type;
+  return py::int_(type);
 }
 
 py::tuple libraryInfo() {
@@ -226,7 +295,8 @@ void registerCalls(py::module_& m) {
         py::arg("mode"), py::arg("progress"));
   m.def("grab_one", &grabOne, py::arg("address"), py::arg("prop"), py::arg("timeout_ms"));
   m.def("load", &load, py::arg("path"), py::arg("progress"));
-  m.def("save", &save, py::arg("bunch"), py::arg("path"), py::arg("progress"));
+  m.def("save", &save, py::arg("bunch"), py::arg("path"), py::arg("shuffle"),
+        py::arg("progress"));
   m.def("bunch_over_array", &Bunch::overArray, py::arg("array"), py::arg("fields"));
   m.def("check_format", &checkFormat, py::arg("path"));
   m.def("library_info", &libraryInfo);
