@@ -11,46 +11,6 @@ using namespace qvbench;
 
 namespace {
 
-// The frames as a bunch of valid images; the bunch views them, so only its
-// array is freed here.
-class BunchOverFrames {
- public:
-  explicit BunchOverFrames(const Frames& frames) {
-    m_bunch.numFrames = frames.size();
-    m_bunch.imageArray = static_cast<DIMAGE*>(calloc(frames.size(), sizeof(DIMAGE)));
-    for (uint32_t i = 0; i < frames.size(); ++i) {
-      DIMAGE& img = m_bunch.imageArray[i];
-      img.sourceHeader.baseTag = QV_BASE_TAG;
-      img.sourceHeader.versionTag = 1;
-      img.sourceHeader.totalLength = static_cast<uint32_t>(QV_HDR_IMAGE_SIZE + kFrameBytes);
-      img.sourceHeader.timestampSeconds = 1690380185 + i;
-      FRAMEHEADER& f = img.frameHeader;
-      f.sourceWidth = kWidth;
-      f.sourceHeight = kHeight;
-      f.aoiWidth = -1;
-      f.aoiHeight = -1;
-      f.bytesPerPixel = 2;
-      f.effectiveBitsPerPixel = 12;
-      f.horizontalBinning = 1;
-      f.verticalBinning = 1;
-      f.xScale = 0.01f;
-      f.yScale = 0.01f;
-      f.frameNumber = i + 1;
-      f.imageFlags = CF_IMAGE_FLAG_LITTLE_ENDIAN_BYTE_ORDER;
-      f.appendedFrameSize = static_cast<int32_t>(kFrameBytes);
-      img.frameBuffer = frames[i];
-      img.frameBufferSize = static_cast<uint32_t>(kFrameBytes);
-    }
-  }
-  ~BunchOverFrames() { free(m_bunch.imageArray); }
-  BunchOverFrames(const BunchOverFrames&) = delete;
-  BunchOverFrames& operator=(const BunchOverFrames&) = delete;
-  QVBUNCHOFIMAGES* get() { return &m_bunch; }
-
- private:
-  QVBUNCHOFIMAGES m_bunch{};
-};
-
 // The least any writer of the format does: compress each frame and write the
 // stream, or the frame when the stream would not be shorter.
 bool saveBare(const Frames& frames, const Engine& engine, const std::string& path,
