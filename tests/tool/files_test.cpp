@@ -290,3 +290,37 @@ TEST_F(Tool, ConvertRefusesAndLeavesTheFolderAsItWas) {
     EXPECT_EQ(changes(before, snapshot(f)), "") << joined(args);
   }
 }
+
+// HDF5 and TIFF through the tool: IMC2 -> HDF5 -> IMC2 moves the stored
+// frames and gives the same file back; every command reads the results.
+TEST_F(Tool, ConvertsToTheFieldsFormatsAndBack) {
+  const std::string imc2 = sequence("run.imc2", 4);
+  const std::string nexus = dir.file("run.nxs"), back = dir.file("back.imc2");
+  Result there = runTool({"convert", imc2, nexus});
+  ASSERT_EQ(there.exitCode, 0) << there.describe();
+  EXPECT_TRUE(contains(there.out, "moved as stored")) << there.out;
+  Result home = runTool({"convert", nexus, back});
+  ASSERT_EQ(home.exitCode, 0) << home.describe();
+  EXPECT_EQ(readFile(imc2), readFile(back));
+
+  const std::string tiff = dir.file("run.tif"), shuffled = dir.file("run.h5");
+  ASSERT_EQ(runTool({"convert", nexus, tiff}).exitCode, 0);
+  Result again = runTool({"convert", "--shuffle", tiff, shuffled});
+  ASSERT_EQ(again.exitCode, 0) << again.describe();
+  EXPECT_FALSE(contains(again.out, "moved as stored")) << again.out;
+  for (const auto& [file, format] : {std::pair{nexus, "HDF5/NeXus"}, {tiff, "TIFF"}}) {
+    Result info = runTool({"info", file});
+    ASSERT_EQ(info.exitCode, 0) << info.describe();
+    EXPECT_TRUE(contains(info.out, std::string("format:          ") + format)) << info.out;
+    EXPECT_TRUE(contains(lineStartingWith(info.out, "camera port:"), kPortName)) << info.out;
+    EXPECT_EQ(runTool({"check", file}).exitCode, 0) << file;
+  }
+  const std::string final = dir.file("final.imc2");
+  ASSERT_EQ(runTool({"convert", shuffled, final}).exitCode, 0);
+  EXPECT_EQ(readFile(imc2), readFile(final));  // through TIFF and a shuffled HDF5 file
+
+  writeFile(dir.file("other.h5"), readFile(nexus).substr(0, 2000));
+  Result cut = runTool({"info", dir.file("other.h5")});
+  EXPECT_EQ(cut.exitCode, 1) << cut.describe();
+  EXPECT_EQ(failureLines(cut.err), 1) << cut.err;
+}
