@@ -155,13 +155,20 @@ bool readText(hid_t parent, const char* name, std::string& value) {
   return true;
 }
 
-bool readVector(hid_t parent, const char* name, hid_t memType, void* values, hsize_t count) {
-  if (!exists(parent, name)) return false;
+// A dataset at name holding a scalar or exactly count values in one dimension.
+Object openValues(hid_t parent, const char* name, hsize_t count) {
+  if (!exists(parent, name)) return {};
   Object set = dataset(H5Dopen2(parent, name, H5P_DEFAULT));
-  if (!set) return false;
+  if (!set) return {};
   Object extent = space(H5Dget_space(set.get()));
   hsize_t stored = 0;
-  if (!extent || !elementCount(extent.get(), stored) || stored != count) return false;
+  if (!extent || !elementCount(extent.get(), stored) || stored != count) return {};
+  return set;
+}
+
+bool readVector(hid_t parent, const char* name, hid_t memType, void* values, hsize_t count) {
+  Object set = openValues(parent, name, count);
+  if (!set) return false;
   Object storedType = type(H5Dget_type(set.get()));
   // Numbers only: HDF5 would convert text or compounds into garbage or fail late.
   const H5T_class_t kind = storedType ? H5Tget_class(storedType.get()) : H5T_NO_CLASS;
@@ -170,13 +177,8 @@ bool readVector(hid_t parent, const char* name, hid_t memType, void* values, hsi
 }
 
 bool readTexts(hid_t parent, const char* name, std::vector<std::string>& values, hsize_t count) {
-  if (!exists(parent, name)) return false;
-  Object set = dataset(H5Dopen2(parent, name, H5P_DEFAULT));
-  if (!set) return false;
-  Object extent = space(H5Dget_space(set.get()));
-  hsize_t stored = 0;
-  if (!extent || !elementCount(extent.get(), stored) || stored != count) return false;
-  return readTextsOf(set.get(), false, count, values);
+  Object set = openValues(parent, name, count);
+  return set && readTextsOf(set.get(), false, count, values);
 }
 
 }  // namespace qvformats::h5

@@ -266,23 +266,7 @@ bool applyHeaderText(const std::string& text, DIMAGE& image, std::string& why) {
   return true;
 }
 
-DIMAGE blankHeader() {
-  DIMAGE image;
-  std::memset(&image, 0, sizeof image);
-  image.sourceHeader.baseTag = QV_BASE_TAG;
-  image.sourceHeader.versionTag = 1;
-  image.sourceHeader.totalLength = QV_HDR_IMAGE_SIZE;
-  FRAMEHEADER& f = image.frameHeader;
-  for (int32_t* p : {&f.sourceWidth, &f.sourceHeight, &f.aoiWidth, &f.aoiHeight, &f.xStart,
-                     &f.yStart, &f.bytesPerPixel, &f.effectiveBitsPerPixel, &f.horizontalBinning,
-                     &f.verticalBinning, &f.sourceFormat, &f.imageFormat, &f.ispare1, &f.ispare2,
-                     &f.ispare3, &f.appendedFrameSize})
-    *p = -1;
-  for (float* p :
-       {&f.xScale, &f.yScale, &f.imageRotation, &f.scale_x_offset, &f.scale_y_offset, &f.fspare3})
-    *p = -1.0f;
-  return image;
-}
+DIMAGE blankHeader() { return qv::image::unknownHeader(); }
 
 void setFrameBytes(DIMAGE& image, uint32_t frameBytes) {
   image.frameHeader.appendedFrameSize = static_cast<int32_t>(frameBytes);

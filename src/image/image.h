@@ -54,6 +54,27 @@ inline DIMAGE withStandInFrame(DIMAGE aHeader, uint32_t aiFrameBytes) {
   return aHeader;
 }
 
+// The header a loader starts from: tags set, every field unknown (-1), no
+// time stamp, no frame.
+inline DIMAGE unknownHeader() {
+  DIMAGE t{};
+  t.sourceHeader.baseTag = QV_BASE_TAG;
+  t.sourceHeader.versionTag = 1;
+  t.sourceHeader.totalLength = QV_HDR_IMAGE_SIZE;
+  FRAMEHEADER& f = t.frameHeader;
+  for (int32_t* p : {&f.sourceWidth, &f.sourceHeight, &f.aoiWidth, &f.aoiHeight, &f.xStart,
+                     &f.yStart, &f.bytesPerPixel, &f.effectiveBitsPerPixel, &f.horizontalBinning,
+                     &f.verticalBinning, &f.sourceFormat, &f.imageFormat, &f.ispare1, &f.ispare2,
+                     &f.ispare3, &f.appendedFrameSize}) {
+    *p = -1;
+  }
+  for (float* p : {&f.xScale, &f.yScale, &f.imageRotation, &f.scale_x_offset, &f.scale_y_offset,
+                   &f.fspare3}) {
+    *p = -1.0f;
+  }
+  return t;
+}
+
 // Most records a bunch may hold: n x 200 bytes must fit 32 bits, the width
 // of every size in the interface; larger requests are refused.
 constexpr uint32_t kMaxBunchFrames = UINT32_MAX / sizeof(DIMAGE);

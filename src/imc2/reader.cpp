@@ -213,34 +213,13 @@ class CIMC2Reader : public CIMC2Outcome {
 
   void prepareTemplate() {
     DIMAGE& t = m_template;
-    memset(&t, 0, sizeof t);
-    t.sourceHeader.baseTag = QV_BASE_TAG;
-    t.sourceHeader.cameraPortId = 0;
-    t.sourceHeader.versionTag = 1;
-    t.sourceHeader.totalLength = QV_HDR_IMAGE_SIZE;
+    t = qv::image::unknownHeader();
     int64_t iModified = 0;
     t.sourceHeader.timestampSeconds = qv::platform::fileModificationTime(m_sFilePath, iModified)
                                           ? static_cast<uint32_t>(iModified)
                                           : 0;
-    t.sourceHeader.timestampMicroseconds = 0;
     _internal_shortenPath(m_sFilePath, t.sourceHeader.cameraPortName,
                           sizeof t.sourceHeader.cameraPortName);
-    FRAMEHEADER& f = t.frameHeader;
-    for (int32_t* p : {&f.sourceWidth, &f.sourceHeight, &f.aoiWidth, &f.aoiHeight, &f.xStart,
-                       &f.yStart, &f.bytesPerPixel, &f.effectiveBitsPerPixel, &f.horizontalBinning,
-                       &f.verticalBinning, &f.sourceFormat, &f.imageFormat, &f.ispare1, &f.ispare2,
-                       &f.ispare3, &f.appendedFrameSize}) {
-      *p = -1;
-    }
-    for (float* p : {&f.xScale, &f.yScale, &f.imageRotation, &f.scale_x_offset, &f.scale_y_offset,
-                     &f.fspare3}) {
-      *p = -1.0f;
-    }
-    f.frameNumber = 0;
-    f.eventNumber = 0;
-    f.imageFlags = 0;
-    t.frameBufferSize = 0;
-    t.frameBuffer = nullptr;
   }
 
   static int findRow(const METADATA_KEY_DEFINITION* apTable, uint32_t aiRows,

@@ -159,6 +159,17 @@ TEST(NexusConversion, MovesImc2FramesAsTheyAreAndBackToTheSameFile) {
   EXPECT_EQ(5u, frames);
   ASSERT_EQ(Conversion::kDone, qvformats::convertNexusToImc2(nexus, back, {}, why, frames)) << why;
   EXPECT_EQ(readFile(imc2), readFile(back));
+  // A cut or damaged IMC2 file fails as its load would, leaving no HDF5 file.
+  const std::string bytes = readFile(imc2);
+  for (size_t cut : {size_t{100}, bytes.size() / 2, bytes.size() - 1}) {
+    writeFile(dir.file("cut.imc2"), bytes.substr(0, cut));
+    EXPECT_EQ(Conversion::kFailed, qvformats::convertImc2ToNexus(dir.file("cut.imc2"),
+                                                                 dir.file("cut.h5"), {}, {}, why,
+                                                                 frames))
+        << cut;
+    EXPECT_NE(std::string::npos, why.find("cut.imc2")) << why;
+    EXPECT_FALSE(fileExists(dir.file("cut.h5"))) << cut;
+  }
   // Shuffled files need the frames themselves: not a direct conversion.
   EXPECT_EQ(Conversion::kNotDirect,
             qvformats::convertImc2ToNexus(imc2, dir.file("s.h5"), {true}, {}, why, frames));
