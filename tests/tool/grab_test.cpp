@@ -43,7 +43,7 @@ TEST_F(Tool, GrabChecksTheOutputBeforeAcquiring) {
   const Case cases[] = {
       {{"-n", "20"}, dir.file("missing/dir/x.imc2"), 1, "No such file or directory"},
       {{"-n", "20"}, existing, 1, "already exists"},
-      {{"-n", "20"}, dir.file("x.tif"), 2, ".imc2"},
+      {{"-n", "20"}, dir.file("x.dat"), 2, ".imc2"},
       {{"-n", "20"}, dir.file("x"), 2, ".bkg"},
       {{"-n", "100000", "--sim-size", "16384x16384", "--sim-format", "gray16"},
        dir.file("huge.imc2"),

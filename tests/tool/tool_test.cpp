@@ -40,7 +40,7 @@ TEST_F(Tool, UsageErrorsExitWithTwo) {
       {{"grab", "-n", "2", "-o", out, "--sim-format", "gray12"}, ""},
       {{"convert", src}, ""},
       {{"convert", src, out, "--bogus"}, ""},
-      {{"convert", src, out, "--format", "tiff"}, ""},
+      {{"convert", src, out, "--format", "jpeg"}, ""},
       {{"export", src, dir.file("bmp"), "--palette", "7"}, ""},
       {{"export", src, dir.file("bmp"), "--palette", "purple"}, ""},
       {{"names"}, ""},
