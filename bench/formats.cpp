@@ -76,8 +76,8 @@ void BM_NexusToImc2(benchmark::State& state) {
                          [=] {
                            std::string why;
                            uint32_t frames = 0;
-                           return qvformats::convertNexusToImc2(nexus, *target = freshPath("to.imc2"),
-                                                                {}, why, frames) ==
+                           return qvformats::convertNexusToImc2(
+                                      nexus, *target = freshPath("to.imc2"), {}, why, frames) ==
                                   qvformats::Conversion::kDone;
                          },
                          [=] { unlink(target->c_str()); }};
@@ -102,8 +102,9 @@ void BM_SaveNexusAgainstImc2(benchmark::State& state) {
   };
   const Contender imc2{"imc2",
                        [=] {
-                         const bool ok = qvSaveImagesToFile(
-                                             bunch->get(), (*target = freshPath("save.imc2")).c_str()) == 0;
+                         const bool ok =
+                             qvSaveImagesToFile(bunch->get(),
+                                                (*target = freshPath("save.imc2")).c_str()) == 0;
                          (*sizes)[2] = fileBytes(*target);
                          return ok;
                        },

@@ -32,8 +32,8 @@ bool BunchBuilder::allocate(const DIMAGE* headers, uint32_t images, uint64_t fra
   for (uint32_t i = 0; i < images; ++i) {
     DIMAGE& image = records[i];
     image = headers[i];
-    image.frameBuffer = base != nullptr ? base + i * frameBytes
-                                        : static_cast<uint8_t*>(std::malloc(frameBytes));
+    image.frameBuffer =
+        base != nullptr ? base + i * frameBytes : static_cast<uint8_t*>(std::malloc(frameBytes));
     if (image.frameBuffer == nullptr) {
       why = "not enough memory for frame " + std::to_string(i + 1) + " (" +
             std::to_string(frameBytes) + " bytes)";

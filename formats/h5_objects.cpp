@@ -18,8 +18,7 @@ Object textType() {
 // Any text type a foreign writer may have used (fixed or variable length)
 // as a std::string.
 bool readTextsOf(hid_t object, bool isAttribute, hsize_t count, std::vector<std::string>& out) {
-  Object stored =
-      type(isAttribute ? H5Aget_type(object) : H5Dget_type(object));
+  Object stored = type(isAttribute ? H5Aget_type(object) : H5Dget_type(object));
   if (!stored || H5Tget_class(stored.get()) != H5T_STRING) return false;
   const htri_t variable = H5Tis_variable_str(stored.get());
   if (variable < 0) return false;
@@ -30,9 +29,9 @@ bool readTextsOf(hid_t object, bool isAttribute, hsize_t count, std::vector<std:
   if (variable > 0) {
     if (H5Tset_size(memory.get(), H5T_VARIABLE) < 0) return false;
     std::vector<char*> texts(count, nullptr);
-    const herr_t read = isAttribute ? H5Aread(object, memory.get(), texts.data())
-                                    : H5Dread(object, memory.get(), H5S_ALL, H5S_ALL,
-                                              H5P_DEFAULT, texts.data());
+    const herr_t read =
+        isAttribute ? H5Aread(object, memory.get(), texts.data())
+                    : H5Dread(object, memory.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, texts.data());
     for (hsize_t i = 0; i < count; ++i) {
       if (texts[i] != nullptr) out[i] = texts[i];
       H5free_memory(texts[i]);
@@ -42,9 +41,9 @@ bool readTextsOf(hid_t object, bool isAttribute, hsize_t count, std::vector<std:
   const size_t size = H5Tget_size(stored.get());
   if (size == 0 || size > 65536 || H5Tset_size(memory.get(), size) < 0) return false;
   std::vector<char> buffer(size * count + 1, '\0');
-  const herr_t read = isAttribute ? H5Aread(object, memory.get(), buffer.data())
-                                  : H5Dread(object, memory.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT,
-                                            buffer.data());
+  const herr_t read =
+      isAttribute ? H5Aread(object, memory.get(), buffer.data())
+                  : H5Dread(object, memory.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer.data());
   if (read < 0) return false;
   for (hsize_t i = 0; i < count; ++i) {
     const char* text = buffer.data() + i * size;
@@ -82,8 +81,7 @@ Object createGroup(hid_t parent, const char* name, const char* nxClass) {
   return created;
 }
 
-bool writeScalar(hid_t parent, const char* name, hid_t memType, hid_t fileType,
-                 const void* value) {
+bool writeScalar(hid_t parent, const char* name, hid_t memType, hid_t fileType, const void* value) {
   Object scalar = space(H5Screate(H5S_SCALAR));
   if (!scalar) return false;
   Object set = dataset(
@@ -103,8 +101,8 @@ bool writeVector(hid_t parent, const char* name, hid_t memType, hid_t fileType, 
   if (!line) return false;
   Object set = dataset(
       H5Dcreate2(parent, name, fileType, line.get(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
-  return set && (count == 0 ||
-                 H5Dwrite(set.get(), memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, values) >= 0);
+  return set &&
+         (count == 0 || H5Dwrite(set.get(), memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, values) >= 0);
 }
 
 bool writeTexts(hid_t parent, const char* name, const std::vector<std::string>& values) {

@@ -71,7 +71,8 @@ auto realOf(Image& image, const std::string& key) -> decltype(&image.frameHeader
     const char* key;
     float FRAMEHEADER::*member;
   } kReals[] = {
-      {"scale_x_mm/px", &FRAMEHEADER::xScale},   {"scale_y_mm/px", &FRAMEHEADER::yScale},
+      {"scale_x_mm/px", &FRAMEHEADER::xScale},
+      {"scale_y_mm/px", &FRAMEHEADER::yScale},
       {"image_rotation", &FRAMEHEADER::imageRotation},
       {"scale_x_offset", &FRAMEHEADER::scale_x_offset},
       {"scale_y_offset", &FRAMEHEADER::scale_y_offset},
@@ -119,9 +120,9 @@ std::string fieldText(const SequenceField& field, const DIMAGE& image) {
     case FieldKind::kFormat:
       return formatText(integerValue(field, image));
     case FieldKind::kText:
-      return std::string(image.sourceHeader.cameraPortName,
-                         strnlen(image.sourceHeader.cameraPortName,
-                                 sizeof image.sourceHeader.cameraPortName));
+      return std::string(
+          image.sourceHeader.cameraPortName,
+          strnlen(image.sourceHeader.cameraPortName, sizeof image.sourceHeader.cameraPortName));
     case FieldKind::kPortId:
       return std::to_string(static_cast<uint32_t>(image.sourceHeader.cameraPortId));
   }
@@ -139,7 +140,8 @@ bool setField(const SequenceField& field, DIMAGE& image, const std::string& text
     case FieldKind::kText: {
       char* name = image.sourceHeader.cameraPortName;
       std::memset(name, 0, sizeof image.sourceHeader.cameraPortName);
-      std::memcpy(name, text.data(), std::min(text.size(), sizeof image.sourceHeader.cameraPortName));
+      std::memcpy(name, text.data(),
+                  std::min(text.size(), sizeof image.sourceHeader.cameraPortName));
       return true;
     }
     case FieldKind::kPortId: {

@@ -67,7 +67,8 @@ class ChunkWriter : public qv::imc2::StoredFrameSink {
 // an unfiltered one the frame.
 class ChunkReader : public qv::imc2::StoredFrameSource {
  public:
-  ChunkReader(nexus::Reader& reader, const Control& control) : m_reader(reader), m_control(control) {}
+  ChunkReader(nexus::Reader& reader, const Control& control)
+      : m_reader(reader), m_control(control) {}
 
   bool frame(uint32_t index, uint64_t frameBytes, qv::codec::SlotBuffer& room,
              qv::imc2::StoredFrame& stored, std::string& why) override {
@@ -105,8 +106,8 @@ class ChunkReader : public qv::imc2::StoredFrameSource {
 }  // namespace
 
 Conversion convertImc2ToNexus(const std::string& imc2, const std::string& nexus,
-                              const NexusOptions& options, const Control& control,
-                              std::string& why, uint32_t& frames) {
+                              const NexusOptions& options, const Control& control, std::string& why,
+                              uint32_t& frames) {
   // Shuffled chunks are made of other bytes than the stored streams.
   if (options.shuffle) return Conversion::kNotDirect;
   ChunkWriter writer(nexus, control);

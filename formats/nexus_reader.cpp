@@ -102,7 +102,7 @@ bool Reader::open(const std::string& path, std::string& why) {
 
 bool Reader::findData(std::string& why) {
   const hid_t file = m_file.get();
-  const char* detector = h5::exists(file, kDataPath) ? kDetectorPath
+  const char* detector = h5::exists(file, kDataPath)     ? kDetectorPath
                          : h5::exists(file, kSignalPath) ? "/entry/data"
                                                          : nullptr;
   if (detector == nullptr) {
@@ -120,7 +120,8 @@ bool Reader::findData(std::string& why) {
 }
 
 bool Reader::readGeometry(std::string& why) {
-  const std::string where = H5Lexists(m_file.get(), kDataPath, H5P_DEFAULT) > 0 ? kDataPath : kSignalPath;
+  const std::string where =
+      H5Lexists(m_file.get(), kDataPath, H5P_DEFAULT) > 0 ? kDataPath : kSignalPath;
   h5::Object stored = h5::type(H5Dget_type(m_data.get()));
   h5::Object extent = h5::space(H5Dget_space(m_data.get()));
   if (!stored || !extent) {
@@ -174,9 +175,8 @@ bool Reader::readPipeline() {
   for (int i = 0; i < filters; ++i) {
     unsigned flags = 0;
     size_t values = 0;
-    const H5Z_filter_t filter =
-        H5Pget_filter2(layout.get(), static_cast<unsigned>(i), &flags, &values, nullptr, 0,
-                       nullptr, nullptr);
+    const H5Z_filter_t filter = H5Pget_filter2(layout.get(), static_cast<unsigned>(i), &flags,
+                                               &values, nullptr, 0, nullptr, nullptr);
     if (filter == H5Z_FILTER_SHUFFLE && i == 0 && !deflate) {
       m_shuffle = true;
       m_shuffleBit = 1u << i;
@@ -290,10 +290,10 @@ bool Reader::readHeaders(std::string& why) {
     why = std::string(kDetectorPath) + "/" + name + " is not one value per frame";
     return false;
   };
-  if (!optional("frame_number", h5::readVector(detector, "frame_number", H5T_NATIVE_UINT32,
-                                               numbers.data(), n)) ||
-      !optional("event_number", h5::readVector(detector, "event_number", H5T_NATIVE_UINT32,
-                                               events.data(), n)) ||
+  if (!optional("frame_number",
+                h5::readVector(detector, "frame_number", H5T_NATIVE_UINT32, numbers.data(), n)) ||
+      !optional("event_number",
+                h5::readVector(detector, "event_number", H5T_NATIVE_UINT32, events.data(), n)) ||
       !optional("timestamp",
                 h5::readVector(detector, "timestamp", H5T_NATIVE_DOUBLE, times.data(), n)) ||
       !optional("image_flags", h5::readTexts(detector, "image_flags", flags, n)))

@@ -34,7 +34,8 @@ bool checkFrames(const QVBUNCHOFIMAGES& bunch, const nexus::Geometry& first, std
     if (!nexus::geometryOf(image, geometry, why)) return false;
     if (!sameGeometry(geometry, first) || image.frameBuffer == nullptr ||
         image.frameHeader.appendedFrameSize != static_cast<int64_t>(first.frameBytes())) {
-      why = "frame " + std::to_string(i + 1) + " differs from the first in size, depth or byte order";
+      why =
+          "frame " + std::to_string(i + 1) + " differs from the first in size, depth or byte order";
       return false;
     }
   }

@@ -32,10 +32,11 @@ bool geometryOf(const DIMAGE& image, Geometry& geometry, std::string& why) {
     geometry.sampleBytes = 1;
     return true;
   }
-  why = "HDF5 files hold grey frames of 1, 2 or 4 bytes per pixel and RGB frames of 3; these "
-        "frames have format " +
-        std::to_string(f.imageFormat) + " with " + std::to_string(f.bytesPerPixel) +
-        " byte(s) per pixel";
+  why =
+      "HDF5 files hold grey frames of 1, 2 or 4 bytes per pixel and RGB frames of 3; these "
+      "frames have format " +
+      std::to_string(f.imageFormat) + " with " + std::to_string(f.bytesPerPixel) +
+      " byte(s) per pixel";
   return false;
 }
 
@@ -173,8 +174,8 @@ bool Writer::write(uint32_t index, const DIMAGE& header, const StoredChunk& chun
   m_frameNumbers[index] = header.frameHeader.frameNumber;
   m_eventNumbers[index] = header.frameHeader.eventNumber;
   m_flags[index] = header.frameHeader.imageFlags;
-  m_times[index] = epochSeconds(header.sourceHeader.timestampSeconds,
-                                header.sourceHeader.timestampMicroseconds);
+  m_times[index] =
+      epochSeconds(header.sourceHeader.timestampSeconds, header.sourceHeader.timestampMicroseconds);
   if (index == 0)
     m_firstTime = {header.sourceHeader.timestampSeconds, header.sourceHeader.timestampMicroseconds};
   return true;
@@ -213,8 +214,7 @@ bool Writer::writeHeaderFields(std::string& why) {
     if (!h5::writeScalar(detector, sizeNames[i], H5T_NATIVE_DOUBLE, H5T_IEEE_F64LE, &size))
       return failed(why, sizeNames[i]);
     h5::Object set = h5::dataset(H5Dopen2(detector, sizeNames[i], H5P_DEFAULT));
-    if (!set || !h5::writeTextAttribute(set.get(), "units", "mm"))
-      return failed(why, sizeNames[i]);
+    if (!set || !h5::writeTextAttribute(set.get(), "units", "mm")) return failed(why, sizeNames[i]);
   }
 
   h5::Object camera = h5::createGroup(detector, "camera", "NXcollection");

@@ -21,10 +21,9 @@ Container containerOf(const std::string& path) {
   // HDF5 files may start with a user block of 512, 1024, ... bytes; the
   // files of this layout have none, and HDF5 itself looks further.
   if (got == 8 && std::memcmp(head, kHdf5, 8) == 0) return Container::kHdf5;
-  if (got >= 4 && ((head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) &&
-                    head[3] == 0) ||
-                   (head[0] == 'M' && head[1] == 'M' && head[2] == 0 &&
-                    (head[3] == 42 || head[3] == 43))))
+  if (got >= 4 &&
+      ((head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0) ||
+       (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43))))
     return Container::kTiff;
   return Container::kOther;
 }

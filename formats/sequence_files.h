@@ -42,8 +42,8 @@ bool loadNexus(const std::string& path, QVBUNCHOFIMAGES* bunch, const Control& c
 // loads and saves instead. `frames` is the number converted.
 enum class Conversion { kDone, kNotDirect, kFailed };
 Conversion convertImc2ToNexus(const std::string& imc2, const std::string& nexus,
-                              const NexusOptions& options, const Control& control,
-                              std::string& why, uint32_t& frames);
+                              const NexusOptions& options, const Control& control, std::string& why,
+                              uint32_t& frames);
 Conversion convertNexusToImc2(const std::string& nexus, const std::string& imc2,
                               const Control& control, std::string& why, uint32_t& frames);
 

@@ -295,8 +295,7 @@ void registerCalls(py::module_& m) {
         py::arg("mode"), py::arg("progress"));
   m.def("grab_one", &grabOne, py::arg("address"), py::arg("prop"), py::arg("timeout_ms"));
   m.def("load", &load, py::arg("path"), py::arg("progress"));
-  m.def("save", &save, py::arg("bunch"), py::arg("path"), py::arg("shuffle"),
-        py::arg("progress"));
+  m.def("save", &save, py::arg("bunch"), py::arg("path"), py::arg("shuffle"), py::arg("progress"));
   m.def("bunch_over_array", &Bunch::overArray, py::arg("array"), py::arg("fields"));
   m.def("check_format", &checkFormat, py::arg("path"));
   m.def("library_info", &libraryInfo);

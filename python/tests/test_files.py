@@ -15,6 +15,10 @@ FORMATS = [  # extension, name by content, frames, dtype
     (".bkc", "IMC", 3, "uint8"),
     (".imm", "IMM", 3, "uint16"),
     (".bkg", "BKG", 1, "uint8"),
+    (".h5", "HDF5", 3, "uint16"),
+    (".nxs", "HDF5", 2, "uint8"),
+    (".tif", "TIFF", 3, "uint16"),
+    (".tiff", "TIFF", 2, "uint8"),
 ]
 
 

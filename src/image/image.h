@@ -68,8 +68,8 @@ inline DIMAGE unknownHeader() {
                      &f.ispare3, &f.appendedFrameSize}) {
     *p = -1;
   }
-  for (float* p : {&f.xScale, &f.yScale, &f.imageRotation, &f.scale_x_offset, &f.scale_y_offset,
-                   &f.fspare3}) {
+  for (float* p :
+       {&f.xScale, &f.yScale, &f.imageRotation, &f.scale_x_offset, &f.scale_y_offset, &f.fspare3}) {
     *p = -1.0f;
   }
   return t;

@@ -512,8 +512,8 @@ class CIMC2Reader : public CIMC2Outcome {
       const PendingFrame& p = slots[slot];
       // A stream that ends early would leave part of the frame undefined.
       return !p.compressed || m_pSink != nullptr ||
-             qv::codec::inflateExactly(p.stream.data(), p.streamBytes,
-                                                        p.image->frameBuffer, p.frameBytes);
+             qv::codec::inflateExactly(p.stream.data(), p.streamBytes, p.image->frameBuffer,
+                                       p.frameBytes);
     };
     steps.finish = [&](uint32_t frame, unsigned slot, bool inflated) {
       const uint32_t i = frame + 1;
@@ -528,8 +528,7 @@ class CIMC2Reader : public CIMC2Outcome {
 
   bool handToSink(uint32_t i, const PendingFrame& aPending) {
     const DIMAGE& img = *aPending.image;
-    DIMAGE checked =
-        qv::image::withStandInFrame(img, static_cast<uint32_t>(aPending.frameBytes));
+    DIMAGE checked = qv::image::withStandInFrame(img, static_cast<uint32_t>(aPending.frameBytes));
     if (!_internal_qvCheckImageValidity(&checked)) return failInvalidImage(i);
     StoredFrame stored;
     stored.bytes = aPending.stream.data();

@@ -311,11 +311,11 @@ class CIMC2Writer : public CIMC2Outcome {
                        (stored.compressed ? stored.length > 0 && stored.length < iExpected
                                           : stored.length == iExpected);
     if (!bFits) {
-      return fail(kWriteCompressFailed, saveError() + "Stored bytes of image #" + ofImage(i) +
-                                            " do not fit its size.");
+      return fail(kWriteCompressFailed,
+                  saveError() + "Stored bytes of image #" + ofImage(i) + " do not fit its size.");
     }
-    aOut.outcome = stored.compressed ? CompressedFrame::Outcome::kStream
-                                     : CompressedFrame::Outcome::kRaw;
+    aOut.outcome =
+        stored.compressed ? CompressedFrame::Outcome::kStream : CompressedFrame::Outcome::kRaw;
     aOut.stored = stored.bytes;
     aOut.streamBytes = stored.length;
     return true;

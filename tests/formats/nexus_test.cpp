@@ -163,9 +163,9 @@ TEST(NexusConversion, MovesImc2FramesAsTheyAreAndBackToTheSameFile) {
   const std::string bytes = readFile(imc2);
   for (size_t cut : {size_t{100}, bytes.size() / 2, bytes.size() - 1}) {
     writeFile(dir.file("cut.imc2"), bytes.substr(0, cut));
-    EXPECT_EQ(Conversion::kFailed, qvformats::convertImc2ToNexus(dir.file("cut.imc2"),
-                                                                 dir.file("cut.h5"), {}, {}, why,
-                                                                 frames))
+    EXPECT_EQ(Conversion::kFailed,
+              qvformats::convertImc2ToNexus(dir.file("cut.imc2"), dir.file("cut.h5"), {}, {}, why,
+                                            frames))
         << cut;
     EXPECT_NE(std::string::npos, why.find("cut.imc2")) << why;
     EXPECT_FALSE(fileExists(dir.file("cut.h5"))) << cut;
@@ -186,7 +186,8 @@ TEST(NexusConversion, OrdinarySaveGivesTheDirectConversionsFile) {
   uint32_t frames = 0;
   ASSERT_TRUE(qvformats::saveNexus(*bunch.get(), saved, {}, {}, why)) << why;
   ASSERT_EQ(0, qvSaveImagesToFile(bunch.get(), imc2.c_str()));
-  ASSERT_EQ(Conversion::kDone, qvformats::convertImc2ToNexus(imc2, moved, {}, {}, why, frames)) << why;
+  ASSERT_EQ(Conversion::kDone, qvformats::convertImc2ToNexus(imc2, moved, {}, {}, why, frames))
+      << why;
   TestBunch a, b;
   ASSERT_TRUE(qvformats::loadNexus(saved, a.get(), {}, why)) << why;
   ASSERT_TRUE(qvformats::loadNexus(moved, b.get(), {}, why)) << why;
@@ -287,7 +288,8 @@ TEST(NexusWriter, LeavesNoFileOnFailureAndNeverReplacesOne) {
   EXPECT_EQ("keep me", readFile(existing));
 
   int interrupt = 1;
-  EXPECT_FALSE(qvformats::saveNexus(*bunch.get(), dir.file("i.h5"), {}, {&interrupt, nullptr}, why));
+  EXPECT_FALSE(
+      qvformats::saveNexus(*bunch.get(), dir.file("i.h5"), {}, {&interrupt, nullptr}, why));
   EXPECT_EQ("interrupted", why);
   EXPECT_FALSE(fileExists(dir.file("i.h5")));
 

@@ -47,9 +47,8 @@ int runConvert(const ConvertOptions& options) {
   std::vector<std::string> warnings;
   if (auto refusal = prepareFor(*format, bunch, options.output, warnings)) return report(*refusal);
   for (const std::string& warning : warnings) warn(warning);
-  if (auto failure =
-          saveSequence(bunch, *format, options.output, options.force, interrupts.firstStage(),
-                       choices))
+  if (auto failure = saveSequence(bunch, *format, options.output, options.force,
+                                  interrupts.firstStage(), choices))
     return report(*failure);
   std::printf("%s -> %s (%s): %u frame(s)\n", options.input.c_str(), options.output.c_str(),
               format->title, bunch.size());

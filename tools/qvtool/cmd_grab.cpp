@@ -67,9 +67,8 @@ int runGrab(const GrabOptions& options) {
   if (auto refusal = prepareFor(*format, bunch, options.output, warnings)) return report(*refusal);
   for (const std::string& warning : warnings) warn(warning);
   // A first Ctrl-C during the save must not throw the acquisition away.
-  if (auto failure =
-          saveSequence(bunch, *format, options.output, options.force, interrupts.secondStage(),
-                       SaveChoices{options.shuffle})) {
+  if (auto failure = saveSequence(bunch, *format, options.output, options.force,
+                                  interrupts.secondStage(), SaveChoices{options.shuffle})) {
     if (interrupted && failure->exitCode != kInterrupted) failure->exitCode = kInterrupted;
     return report(*failure);
   }

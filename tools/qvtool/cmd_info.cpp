@@ -110,7 +110,9 @@ void addInfoCommand(CLI::App& app, Action& action) {
       "Show what a sequence file holds. Format, frame count, geometry, pixel format, flags, "
       "scales, camera port, first and last frame with their numbers and times.",
       "  qvtool info cam1.imc2\n  qvtool info --json cam1.imc2 > cam1.json\n", options, runInfo);
-  command->add_option("FILE", options->file, "sequence file (IMC2/BKC2, IMC, BKC, IMM, BKG, HDF5/NeXus or TIFF)")
+  command
+      ->add_option("FILE", options->file,
+                   "sequence file (IMC2/BKC2, IMC, BKC, IMM, BKG, HDF5/NeXus or TIFF)")
       ->required();
   command->add_flag("--json", options->json, "print one JSON object instead of text");
 }

@@ -61,7 +61,6 @@ std::optional<Problem> saveSequence(const Bunch& bunch, const OutputFormat& form
 // the outcome in problem (none on success) and the frame count.
 bool convertDirectly(const std::string& input, const OutputFormat& format,
                      const std::string& target, bool force, int* interrupt,
-                     const SaveChoices& choices, std::optional<Problem>& problem,
-                     uint32_t& frames);
+                     const SaveChoices& choices, std::optional<Problem>& problem, uint32_t& frames);
 
 }  // namespace qvtool

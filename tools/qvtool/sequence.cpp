@@ -14,8 +14,8 @@
 namespace qvtool {
 
 // HDF5 and TIFF files go to the formats component.
-static bool loadWithComponent(const std::string& path, qvformats::Container container,
-                              Bunch& bunch, int* interrupt, Problem& problem) {
+static bool loadWithComponent(const std::string& path, qvformats::Container container, Bunch& bunch,
+                              int* interrupt, Problem& problem) {
   std::string why;
   bool loaded = false;
   withProgress("loading", [&](double* progress) {
