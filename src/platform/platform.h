@@ -39,6 +39,10 @@ bool localCalendar(int64_t seconds, struct tm& out);
 bool utcCalendar(int64_t seconds, struct tm& out);
 
 // Directory separator of the file names the library composes.
+#if defined(_WIN32)
+constexpr char kDirectorySeparator = '\\';
+#else
 constexpr char kDirectorySeparator = '/';
+#endif
 
 }  // namespace qv::platform

@@ -23,7 +23,11 @@
 #include "quivox3/quivox3.h"
 #include "tinesim/control.h"
 
+#if defined(_WIN32)
+#define TINESIM_API extern "C" __declspec(dllexport)
+#else
 #define TINESIM_API extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace tinesim {
 

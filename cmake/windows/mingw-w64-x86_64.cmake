@@ -1,0 +1,26 @@
+# Cross-building for 64-bit Windows with Debian's mingw-w64 (posix threads).
+# QV_WINDOWS_DEPS names the folder the Windows dependencies were installed
+# into (see build_deps.sh); tests run under wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(QV_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${QV_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QV_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${QV_MINGW_PREFIX}-windres)
+set(CMAKE_AR ${QV_MINGW_PREFIX}-ar CACHE FILEPATH "")
+set(CMAKE_RANLIB ${QV_MINGW_PREFIX}-ranlib CACHE FILEPATH "")
+
+if(DEFINED ENV{QV_WINDOWS_DEPS} AND NOT QV_WINDOWS_DEPS)
+  set(QV_WINDOWS_DEPS $ENV{QV_WINDOWS_DEPS})
+endif()
+set(QV_WINDOWS_DEPS "${QV_WINDOWS_DEPS}" CACHE PATH "Prefix of the Windows dependencies")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QV_WINDOWS_DEPS)
+set(CMAKE_FIND_ROOT_PATH /usr/${QV_MINGW_PREFIX} ${QV_WINDOWS_DEPS})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Programs and tests start through wine.
+find_program(QV_WINE wine REQUIRED)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${QV_WINE})
