@@ -10,6 +10,11 @@ set(CMAKE_RC_COMPILER ${QV_MINGW_PREFIX}-windres)
 set(CMAKE_AR ${QV_MINGW_PREFIX}-ar CACHE FILEPATH "")
 set(CMAKE_RANLIB ${QV_MINGW_PREFIX}-ranlib CACHE FILEPATH "")
 
+# The C and C++ runtimes and every dependency are linked in: programs and
+# DLLs import only from the system's DLLs (and the project's own).
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+
 if(DEFINED ENV{QV_WINDOWS_DEPS} AND NOT QV_WINDOWS_DEPS)
   set(QV_WINDOWS_DEPS $ENV{QV_WINDOWS_DEPS})
 endif()
@@ -21,6 +26,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Programs and tests start through wine.
+# Programs and tests start through wine, quietly, finding the project's DLLs
+# in the build folder.
 find_program(QV_WINE wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${QV_WINE})
+set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all WINEPATH=${CMAKE_BINARY_DIR} ${QV_WINE})

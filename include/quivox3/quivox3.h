@@ -148,6 +148,8 @@
 #if defined(_WIN32)
 #if defined(QUIVOX3_BUILDING)
 #define QV_API __declspec(dllexport)
+#elif defined(QUIVOX3_STATIC) /* linked from the static library, not the DLL */
+#define QV_API
 #else
 #define QV_API __declspec(dllimport)
 #endif

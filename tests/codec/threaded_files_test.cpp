@@ -4,7 +4,9 @@
 // and no thread behind.
 #include <gtest/gtest.h>
 #include <signal.h>
+#if !defined(_WIN32)
 #include <sys/resource.h>
+#endif
 #include <zlib.h>
 
 #include <atomic>
@@ -251,6 +253,7 @@ TEST(ThreadedFiles, InterruptPartWayLeavesNoFileAndNoThread) {
   }
 }
 
+#if !defined(_WIN32)  // Linux only: resource limits and signals are POSIX
 TEST(ThreadedFilesDeathTest, WriteFailurePartWayLeavesNoFileAndNoThread) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   TempDir dir;
@@ -281,3 +284,4 @@ TEST(ThreadedFilesDeathTest, WriteFailurePartWayLeavesNoFileAndNoThread) {
     EXPECT_EXIT(saveUnderLimit(), ::testing::ExitedWithCode(0), "") << (imc ? "IMC" : "IMC2");
   }
 }
+#endif

@@ -11,6 +11,7 @@
 #include "image_fixtures.h"
 #include "runtime/log.h"
 #include "support/log_capture.h"
+#include "support/environment.h"
 
 namespace {
 
@@ -146,18 +147,18 @@ class HeaderDumpAtLogLevel2 : public ::testing::Test {
   void SetUp() override {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     _internal_getLogLevel();  // this process keeps its own level
-    setenv("KELTA_CLIENTLIB_LOGLEVEL", "2", 1);
+    qvtest::setEnvironment("KELTA_CLIENTLIB_LOGLEVEL", "2");
     const char* zone = std::getenv("TZ");
     m_hadZone = zone != nullptr;
     if (m_hadZone) m_zone = zone;
-    setenv("TZ", "UTC", 1);  // fixes the local time of the dumped time stamp
+    qvtest::setEnvironment("TZ", "UTC");  // fixes the local time of the dumped time stamp
   }
   void TearDown() override {
-    unsetenv("KELTA_CLIENTLIB_LOGLEVEL");
+    qvtest::unsetEnvironment("KELTA_CLIENTLIB_LOGLEVEL");
     if (m_hadZone)
-      setenv("TZ", m_zone.c_str(), 1);
+      qvtest::setEnvironment("TZ", m_zone.c_str());
     else
-      unsetenv("TZ");
+      qvtest::unsetEnvironment("TZ");
   }
 
  private:

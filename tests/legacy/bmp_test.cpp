@@ -7,6 +7,7 @@
 #include "legacy_test_util.h"
 #include "support/log_capture.h"
 #include "support/tempdir.h"
+#include "support/environment.h"
 
 namespace {
 
@@ -308,7 +309,7 @@ int checkpointsAtLogLevelTwo() {
 
 TEST(BmpReader, CheckpointsAtLogLevelTwo) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  setenv("KELTA_CLIENTLIB_LOGLEVEL", "2", 1);
+  qvtest::setEnvironment("KELTA_CLIENTLIB_LOGLEVEL", "2");
   EXPECT_EXIT(std::_Exit(checkpointsAtLogLevelTwo()), ::testing::ExitedWithCode(0), "");
-  unsetenv("KELTA_CLIENTLIB_LOGLEVEL");
+  qvtest::unsetEnvironment("KELTA_CLIENTLIB_LOGLEVEL");
 }

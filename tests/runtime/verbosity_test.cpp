@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +17,7 @@
 #include "runtime/log.h"
 #include "support/log_capture.h"
 #include "support/tempdir.h"
+#include "support/environment.h"
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
@@ -118,7 +121,7 @@ TEST(Verbosity, DefaultNameBeforeAnyMessage) {
 TEST(Verbosity, ComposedNameUsesEnvironmentDirectoryAndProcessFacts) {
   TempDir dir;
   for (const std::string& value : {dir.path(), dir.path() + "/"}) {
-    ::setenv("KELTA_CLIENTLIB_LOGGING_PATH", value.c_str(), 1);
+    ::qvtest::setEnvironment("KELTA_CLIENTLIB_LOGGING_PATH", value.c_str());
     EXPECT_IN_FRESH_PROCESS([&]() -> std::string {
       _internal_log("hello %d", 42);
       std::string name = currentLogFile();
@@ -139,12 +142,12 @@ TEST(Verbosity, ComposedNameUsesEnvironmentDirectoryAndProcessFacts) {
       return failure;
     });
   }
-  ::unsetenv("KELTA_CLIENTLIB_LOGGING_PATH");
+  ::qvtest::unsetEnvironment("KELTA_CLIENTLIB_LOGGING_PATH");
 }
 
 TEST(Verbosity, EmptyLoggingPathMeansWorkingDirectory) {
   TempDir dir;
-  ::setenv("KELTA_CLIENTLIB_LOGGING_PATH", "", 1);
+  ::qvtest::setEnvironment("KELTA_CLIENTLIB_LOGGING_PATH", "");
   EXPECT_IN_FRESH_PROCESS([&]() -> std::string {
     if (::chdir(dir.path().c_str()) != 0) return "chdir failed";
     _internal_log("in cwd");
@@ -152,12 +155,12 @@ TEST(Verbosity, EmptyLoggingPathMeansWorkingDirectory) {
     if (name.rfind("kelta-sharedlib--", 0) != 0) return "not relative: " + name;
     return expectContains(readFile(dir.file(name)), "in cwd", "cwd file");
   });
-  ::unsetenv("KELTA_CLIENTLIB_LOGGING_PATH");
+  ::qvtest::unsetEnvironment("KELTA_CLIENTLIB_LOGGING_PATH");
 }
 
 TEST(Verbosity, FirstSwitchToNamedFileLogsIntoBothFiles) {
   TempDir dir;
-  ::setenv("KELTA_CLIENTLIB_LOGGING_PATH", dir.path().c_str(), 1);
+  ::qvtest::setEnvironment("KELTA_CLIENTLIB_LOGGING_PATH", dir.path().c_str());
   const std::string named = dir.file("named.log");
   EXPECT_IN_FRESH_PROCESS([&]() -> std::string {
     if (qvSetVerboseEx(3, named.c_str()) != 1) return "refused";
@@ -182,7 +185,7 @@ TEST(Verbosity, FirstSwitchToNamedFileLogsIntoBothFiles) {
                                "named file");
     return failure;
   });
-  ::unsetenv("KELTA_CLIENTLIB_LOGGING_PATH");
+  ::qvtest::unsetEnvironment("KELTA_CLIENTLIB_LOGGING_PATH");
 }
 
 TEST(Verbosity, LeavingTheFileLogsOnBothSides) {
@@ -214,7 +217,7 @@ TEST(Verbosity, LevelTwoWritesToStdoutWithPrefix) {
 
 TEST(Verbosity, LevelZeroWritesNothingAnywhere) {
   TempDir dir;
-  ::setenv("KELTA_CLIENTLIB_LOGGING_PATH", dir.path().c_str(), 1);
+  ::qvtest::setEnvironment("KELTA_CLIENTLIB_LOGGING_PATH", dir.path().c_str());
   EXPECT_IN_FRESH_PROCESS([&]() -> std::string {
     qvSetVerbose(0);
     size_t before = filesIn(dir.path()).size();
@@ -225,7 +228,7 @@ TEST(Verbosity, LevelZeroWritesNothingAnywhere) {
     if (!out.empty()) return "wrote: " + out;
     return filesIn(dir.path()).size() == before ? "" : "a file was created";
   });
-  ::unsetenv("KELTA_CLIENTLIB_LOGGING_PATH");
+  ::qvtest::unsetEnvironment("KELTA_CLIENTLIB_LOGGING_PATH");
 }
 
 TEST(Verbosity, MessagesAreCutAt509Characters) {
@@ -240,22 +243,22 @@ TEST(Verbosity, MessagesAreCutAt509Characters) {
 
 TEST(LogLevel, EnvironmentTwoEnablesTraceLevel) {
   TempDir dir;
-  ::setenv("KELTA_CLIENTLIB_LOGLEVEL", "  2xyz", 1);
+  ::qvtest::setEnvironment("KELTA_CLIENTLIB_LOGLEVEL", "  2xyz");
   EXPECT_IN_FRESH_PROCESS([&]() -> std::string {
     qvSetVerboseEx(3, dir.file("level.log").c_str());
     if (_internal_getLogLevel() != 2) return "level is not 2";
-    ::setenv("KELTA_CLIENTLIB_LOGLEVEL", "1", 1);  // read once: later changes have no effect
+    ::qvtest::setEnvironment("KELTA_CLIENTLIB_LOGLEVEL", "1");  // read once: later changes have no effect
     if (_internal_getLogLevel() != 2) return "level changed";
     return expectContains(
         readFile(dir.file("level.log")),
         "Log-Level has been set to 2 (via environment variable KELTA_CLIENTLIB_LOGLEVEL).", "log");
   });
-  ::unsetenv("KELTA_CLIENTLIB_LOGLEVEL");
+  ::qvtest::unsetEnvironment("KELTA_CLIENTLIB_LOGLEVEL");
 }
 
 TEST(LogLevel, OtherValuesAreParseErrorsAndLevelOne) {
   TempDir dir;
-  ::setenv("KELTA_CLIENTLIB_LOGLEVEL", "3", 1);
+  ::qvtest::setEnvironment("KELTA_CLIENTLIB_LOGLEVEL", "3");
   EXPECT_IN_FRESH_PROCESS([&]() -> std::string {
     qvSetVerboseEx(3, dir.file("level.log").c_str());
     if (_internal_getLogLevel() != 1) return "level is not 1";
@@ -264,12 +267,12 @@ TEST(LogLevel, OtherValuesAreParseErrorsAndLevelOne) {
         "_internal_getLogLevel(): environment variable \"KELTA_CLIENTLIB_LOGLEVEL=3\" parse error.",
         "log");
   });
-  ::unsetenv("KELTA_CLIENTLIB_LOGLEVEL");
+  ::qvtest::unsetEnvironment("KELTA_CLIENTLIB_LOGLEVEL");
 }
 
 TEST(LogLevel, UnsetMeansLevelOneSilently) {
   TempDir dir;
-  ::unsetenv("KELTA_CLIENTLIB_LOGLEVEL");
+  ::qvtest::unsetEnvironment("KELTA_CLIENTLIB_LOGLEVEL");
   EXPECT_IN_FRESH_PROCESS([&]() -> std::string {
     qvSetVerboseEx(3, dir.file("level.log").c_str());
     if (_internal_getLogLevel() != 1) return "level is not 1";
@@ -313,6 +316,7 @@ TEST(LibraryInfo, BufferProtocol) {
   EXPECT_EQ(untouched[0], 'a');
 }
 
+#if !defined(_WIN32)  // Linux only: the children are forked
 TEST(ConcurrentLogging, ThreadsAndProcessesProduceWholeLines) {
   LogCapture capture;
   constexpr int kThreads = 4, kLines = 250, kChildren = 2;
@@ -347,3 +351,4 @@ TEST(ConcurrentLogging, ThreadsAndProcessesProduceWholeLines) {
   }
   EXPECT_EQ(count, (kThreads + kChildren) * kLines);
 }
+#endif

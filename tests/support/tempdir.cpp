@@ -5,14 +5,32 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
-TempDir::TempDir() {
+#if defined(_WIN32)
+// A fresh name in the temporary folder, created exclusively.
+static std::string makeTemporaryDirectory() {
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("qvtest-" + std::to_string(random() % 1000000000000ull));
+    std::error_code error;
+    if (std::filesystem::create_directory(path, error)) return path.string();
+  }
+  throw std::runtime_error("no temporary directory could be made");
+}
+#else
+static std::string makeTemporaryDirectory() {
   std::string pattern = (std::filesystem::temp_directory_path() / "qvtest-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  m_path = pattern;
+  return pattern;
 }
+#endif
+
+TempDir::TempDir() : m_path(makeTemporaryDirectory()) {}
 
 TempDir::~TempDir() {
   std::error_code ignored;

@@ -1,6 +1,14 @@
 #include "support/threads.h"
 
+#include "support/environment.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+// after windows.h
+#include <tlhelp32.h>
+#else
 #include <dirent.h>
+#endif
 
 #include <cstdlib>
 #include <thread>
@@ -12,21 +20,32 @@ constexpr const char* kVariable = "KELTA_CLIENTLIB_CODEC_THREADS";
 
 void setVariable(const char* value) {
   if (value != nullptr) {
-    setenv(kVariable, value, 1);
+    setEnvironment(kVariable, value);
   } else {
-    unsetenv(kVariable);
+    unsetEnvironment(kVariable);
   }
 }
 }  // namespace
 
 size_t threadsInProcess() {
   size_t count = 0;
+#if defined(_WIN32)
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  const DWORD self = GetCurrentProcessId();
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == self) ++count;
+  CloseHandle(snapshot);
+#else
   if (DIR* dir = opendir("/proc/self/task")) {
     while (const dirent* entry = readdir(dir)) {
       if (entry->d_name[0] != '.') ++count;
     }
     closedir(dir);
   }
+#endif
   return count;
 }
 

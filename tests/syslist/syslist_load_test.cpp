@@ -84,7 +84,9 @@ TEST_F(SysListTest, DeeplyNestedFileIsRefusedWithoutExhaustingTheStack) {
 }
 
 TEST_F(SysListTest, UnreadableFileFails) {
+#if !defined(_WIN32)
   if (::geteuid() == 0) GTEST_SKIP() << "root reads any file";
+#endif
   const std::string path = m_dir.file("locked.xml");
   writeFile(path, minimalSysList());
   ::chmod(path.c_str(), 0);

@@ -5,6 +5,7 @@
 #include "quivox3/quivox3.h"
 #include "tine/bringup.h"
 #include "tine_fixture.h"
+#include "support/environment.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ class BringUp : public TineTest {
 TEST_F(BringUp, TwoGrabsStartTineOnceWithoutPipe) {
   EXPECT_EXIT(
       {
-        unsetenv("KELTA_CLIENTLIB_TINE_PIPE");
+        qvtest::unsetEnvironment("KELTA_CLIENTLIB_TINE_PIPE");
         qvEstimateMaxFrameSizeBytes(kCam1, "Frame");
         qvEstimateMaxFrameSizeBytes(kCam1, "Frame");
         bool ok = tinesimCallCount("SystemStartCycleTimer") == 1 &&
@@ -51,7 +52,7 @@ TEST_F(BringUp, ConcurrentFirstCallersStartTineOnce) {
 TEST_F(BringUp, PipeOpenedAndClosed) {
   EXPECT_EXIT(
       {
-        setenv("KELTA_CLIENTLIB_TINE_PIPE", "qvpipe", 1);
+        qvtest::setEnvironment("KELTA_CLIENTLIB_TINE_PIPE", "qvpipe");
         tinesimSetBufferSpaceResult(43);
         _internal_StartTineIfNotStartedAlready();
         char name[32];
@@ -83,7 +84,7 @@ TEST_F(BringUp, PipeOpenedAndClosed) {
 TEST_F(BringUp, PipeThatFailsToOpenIsNotClosed) {
   EXPECT_EXIT(
       {
-        setenv("KELTA_CLIENTLIB_TINE_PIPE", "qvpipe", 1);
+        qvtest::setEnvironment("KELTA_CLIENTLIB_TINE_PIPE", "qvpipe");
         tinesimSetPipeResults(6, 0);
         _internal_StartTineIfNotStartedAlready();
         bool ok = log->contains(

@@ -9,6 +9,7 @@
 #include "quivox3/quivox3.h"
 #include "tine/grab_multi.h"
 #include "tine_fixture.h"
+#include "support/environment.h"
 
 namespace {
 
@@ -158,8 +159,8 @@ TEST_F(GrabFrames, NonEmptyBunchIsFreedFirst) {
 }
 
 TEST_F(GrabFrames, RateAndModeOverrides) {
-  setenv("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE", "1500", 1);
-  setenv("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_MODE_FORCE", "TIMER|CONNECT", 1);
+  qvtest::setEnvironment("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE", "1500");
+  qvtest::setEnvironment("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_MODE_FORCE", "TIMER|CONNECT");
   EXPECT_EQ(grab(1), 1);
   int interval = 0, mode = 0;
   tinesimLastAttach(&interval, &mode, nullptr);
@@ -184,7 +185,7 @@ TEST_F(GrabFrames, UnusableOverridesAreIgnored) {
   for (const Case& c : cases) {
     log->clear();
     qvFreeBunch(&bunch);
-    setenv("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE", c.value, 1);
+    qvtest::setEnvironment("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE", c.value);
     EXPECT_EQ(grab(1), 1);
     int interval = 0;
     tinesimLastAttach(&interval, nullptr, nullptr);
@@ -195,14 +196,14 @@ TEST_F(GrabFrames, UnusableOverridesAreIgnored) {
         << c.value << "\n"
         << log->text();
   }
-  setenv("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE", " -7", 1);
+  qvtest::setEnvironment("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE", " -7");
   qvFreeBunch(&bunch);
   EXPECT_EQ(grab(1), 1);  // blanks and a sign are allowed
   int interval = 0;
   tinesimLastAttach(&interval, nullptr, nullptr);
   EXPECT_EQ(interval, -7);
-  unsetenv("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE");
-  setenv("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_MODE_FORCE", "SYNCNOTIFY", 1);
+  qvtest::unsetEnvironment("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE");
+  qvtest::setEnvironment("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_MODE_FORCE", "SYNCNOTIFY");
   qvFreeBunch(&bunch);
   EXPECT_EQ(grab(1), 1);
   EXPECT_TRUE(
@@ -331,7 +332,7 @@ TEST(GrabFramesTrace, AtLogLevelTwo) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        setenv("KELTA_CLIENTLIB_LOGLEVEL", "2", 1);
+        qvtest::setEnvironment("KELTA_CLIENTLIB_LOGLEVEL", "2");
         tinesimReset();
         tinesimAddImageProperty(kSmall, "Frame", 64, 16, TINESIM_GRAY8);
         LogCapture capture;

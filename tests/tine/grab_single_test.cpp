@@ -5,6 +5,7 @@
 #include "platform/tine_api.h"
 #include "quivox3/quivox3.h"
 #include "tine_fixture.h"
+#include "support/environment.h"
 
 namespace {
 
@@ -166,7 +167,7 @@ TEST(GrabFrameTrace, AtLogLevelTwo) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        setenv("KELTA_CLIENTLIB_LOGLEVEL", "2", 1);
+        qvtest::setEnvironment("KELTA_CLIENTLIB_LOGLEVEL", "2");
         tinesimReset();
         LogCapture capture;
         ImagePtr image{qvInitializeImageEx(640 * 480 * 2)};

@@ -9,6 +9,7 @@
 
 #include "support/log_capture.h"
 #include "tinesim/control.h"
+#include "support/environment.h"
 
 constexpr char kCam1[] = "/SIM/VIDEO/CAM1";
 
@@ -16,8 +17,8 @@ class TineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     tinesimReset();
-    unsetenv("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE");
-    unsetenv("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_MODE_FORCE");
+    qvtest::unsetEnvironment("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE");
+    qvtest::unsetEnvironment("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_MODE_FORCE");
     log = std::make_unique<LogCapture>();
   }
   void TearDown() override {

@@ -39,7 +39,8 @@ TEST_F(Tool, GrabChecksTheOutputBeforeAcquiring) {
     int exitCode;
     std::string says;
   };
-  // At the default 300 ms per frame an acquisition would take seconds.
+  // At the default 300 ms per frame an acquisition of 20 frames takes 6 s; a
+  // refusal comes well before, even in a sanitizer build on a busy machine.
   const Case cases[] = {
       {{"-n", "20"}, dir.file("missing/dir/x.imc2"), 1, "No such file or directory"},
       {{"-n", "20"}, existing, 1, "already exists"},
@@ -56,7 +57,7 @@ TEST_F(Tool, GrabChecksTheOutputBeforeAcquiring) {
     Result r = runTool(args);
     EXPECT_EQ(r.exitCode, c.exitCode) << joined(args) << r.describe();
     EXPECT_TRUE(contains(r.err, c.says)) << joined(args) << r.describe();
-    EXPECT_LT(r.seconds, 0.8) << joined(args);
+    EXPECT_LT(r.seconds, 2.0) << joined(args);
     EXPECT_EQ(changes(before, snapshot(dir.path())), "") << joined(args);
     if (c.says == "available") {  // both the need and what is available
       EXPECT_TRUE(std::regex_search(r.err, std::regex("[0-9][^0-9\n]+[0-9]"))) << r.describe();
