@@ -25,6 +25,8 @@ bool fitsULong(uint64_t n) { return n <= std::numeric_limits<uLong>::max(); }
 
 const char* engineName() { return "zlib"; }
 
+void releaseThreadEngines() {}  // zlib keeps no state between calls
+
 uint64_t compressBound(uint64_t frameBytes) {
   if (!fitsULong(frameBytes)) return frameBytes + frameBytes / 1000 + 64;
   return std::max<uint64_t>(::compressBound(static_cast<uLong>(frameBytes)), frameBytes);
@@ -58,25 +60,25 @@ namespace {
 
 constexpr int kLevel = 6;  // zlib's default level, and its header
 
-struct CompressorFree {
-  void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
-};
-struct DecompressorFree {
-  void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
-};
-
 // One engine state per thread, kept between frames: allocating one costs
-// more than compressing a small frame.
+// more than compressing a small frame. Plain pointers, released by
+// releaseThreadEngines: a thread_local destructor may run after the
+// thread's storage is gone on some platforms' runtimes (Windows with
+// emulated TLS), so none is used.
+struct ThreadEngines {
+  libdeflate_compressor* compressor;
+  libdeflate_decompressor* decompressor;
+};
+thread_local ThreadEngines t_engines{nullptr, nullptr};
+
 libdeflate_compressor* threadCompressor() {
-  thread_local std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(
-      libdeflate_alloc_compressor(kLevel));
-  return compressor.get();
+  if (t_engines.compressor == nullptr) t_engines.compressor = libdeflate_alloc_compressor(kLevel);
+  return t_engines.compressor;
 }
 
 libdeflate_decompressor* threadDecompressor() {
-  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor(
-      libdeflate_alloc_decompressor());
-  return decompressor.get();
+  if (t_engines.decompressor == nullptr) t_engines.decompressor = libdeflate_alloc_decompressor();
+  return t_engines.decompressor;
 }
 
 bool fitsSize(uint64_t n) { return n <= std::numeric_limits<size_t>::max(); }
@@ -84,6 +86,12 @@ bool fitsSize(uint64_t n) { return n <= std::numeric_limits<size_t>::max(); }
 }  // namespace
 
 const char* engineName() { return "libdeflate"; }
+
+void releaseThreadEngines() {
+  libdeflate_free_compressor(t_engines.compressor);
+  libdeflate_free_decompressor(t_engines.decompressor);
+  t_engines = ThreadEngines{nullptr, nullptr};
+}
 
 uint64_t compressBound(uint64_t frameBytes) {
   // The bound does not depend on the compressor's state.

@@ -39,6 +39,11 @@ Compressed compressFrame(const uint8_t* frame, uint64_t frameBytes, uint8_t* out
 // Name of the engine in this build: "libdeflate" or "zlib".
 const char* engineName();
 
+// Frees this thread's engine states (the next frame makes new ones). The
+// frame order's threads call it before they end, and its callers' threads
+// when a run is over.
+void releaseThreadEngines();
+
 // True when stream (streamBytes) is one zlib stream that inflates to exactly
 // frameBytes bytes, written to frame. A shorter or longer result is a failure:
 // it would leave part of the frame undefined or describe another frame.

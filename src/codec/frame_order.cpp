@@ -1,5 +1,7 @@
 #include "codec/frame_order.h"
 
+#include "codec/frame_codec.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
@@ -83,7 +85,10 @@ class FrameWorkers {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
       m_wake.wait(lock, [&] { return m_stopping || !m_queue.empty(); });
-      if (m_stopping) return;
+      if (m_stopping) {
+        releaseThreadEngines();
+        return;
+      }
       const Job job = m_queue.front();
       m_queue.pop_front();
       lock.unlock();
@@ -132,12 +137,20 @@ unsigned codecThreads(uint64_t frames) {
 }
 
 bool runInFrameOrder(uint32_t frames, unsigned threads, const FrameSteps& steps) {
-  if (threads <= 1 || frames <= 1) return runOnCallersThread(frames, steps);
+  if (threads <= 1 || frames <= 1) {
+    const bool finished = runOnCallersThread(frames, steps);
+    releaseThreadEngines();  // the caller's thread keeps no state after the call
+    return finished;
+  }
   // A frame may start only when the frame that used its slot before has
   // been finished.
   const unsigned slots = frameSlots(threads);
   FrameWorkers workers(threads, slots, steps);
-  if (!workers.started()) return runOnCallersThread(frames, steps);
+  if (!workers.started()) {
+    const bool finished = runOnCallersThread(frames, steps);
+    releaseThreadEngines();
+    return finished;
+  }
 
   uint32_t finished = 0;
   auto finishNext = [&] {

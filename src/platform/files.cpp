@@ -1,6 +1,10 @@
 #include "platform/files.h"
 
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include <cerrno>
 #include <new>
@@ -46,13 +50,32 @@ bool fileModificationTime(const char* asPath, int64_t& aiSeconds) {
   return true;
 }
 
+// A new file, failing with EEXIST when the name is taken. The C runtime of
+// Windows knows no "x" mode: its low-level open does.
+static FILE* openExclusively(const char* asPath) {
+#if defined(_WIN32)
+  const int fd = ::_open(asPath, _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  FILE* file = ::_fdopen(fd, "wb");
+  if (file == nullptr) {
+    const int error = errno;
+    ::_close(fd);
+    ::_unlink(asPath);
+    errno = error;
+  }
+  return file;
+#else
+  return std::fopen(asPath, "wbx");
+#endif
+}
+
 bool OutputFile::create(const char* asPath, Mode aMode, size_t aiBufferBytes) {
   discard();
   if (asPath == nullptr) return false;
   // The name is kept before the file exists: should keeping it fail, there
   // is no file that could not be deleted again.
   m_sPath = asPath;
-  m_pFile = std::fopen(asPath, aMode == Mode::kExclusive ? "wbx" : "wb");
+  m_pFile = aMode == Mode::kExclusive ? openExclusively(asPath) : std::fopen(asPath, "wb");
   if (m_pFile == nullptr) {
     const int iError = errno;
     m_sPath.clear();

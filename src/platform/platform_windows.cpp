@@ -45,7 +45,8 @@ unsigned long processId() { return static_cast<unsigned long>(::GetCurrentProces
 bool executablePath(std::string& path) {
   std::vector<char> buffer(MAX_PATH);
   for (int attempt = 0; attempt < 6; ++attempt) {
-    const DWORD length = ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD length =
+        ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) return false;
     if (length < buffer.size()) {
       path.assign(buffer.data(), length);

@@ -10,8 +10,8 @@
 #include "image/image.h"
 #include "image_fixtures.h"
 #include "runtime/log.h"
-#include "support/log_capture.h"
 #include "support/environment.h"
+#include "support/log_capture.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include "legacy/legacy.h"
 #include "legacy_test_util.h"
+#include "support/environment.h"
 #include "support/log_capture.h"
 #include "support/tempdir.h"
-#include "support/environment.h"
 
 namespace {
 

@@ -74,7 +74,7 @@ TEST(CLogging, LongMessagesAreCutTo510Characters) {
   log.SetOutputs(false, false, true, false);
   std::string message(600, 'm');
   EXPECT_TRUE(log.Log("%s", message.c_str()));
-  std::string text = readFile(dir.file("cut.log"));
+  std::string text = readTextFile(dir.file("cut.log"));
   std::smatch match;
   ASSERT_TRUE(std::regex_match(text, match, std::regex(R"(\[[^\]]+ LTM\] (m*)\n)")));
   EXPECT_EQ(match[1].length(), 510);
@@ -90,7 +90,7 @@ TEST(CLogging, DedicatedLogChoosesDestinationsPerCall) {
   std::string err = GetCapturedStderr();
   EXPECT_EQ(err.find("to file only"), std::string::npos);
   EXPECT_NE(err.find("to stderr only"), std::string::npos);
-  std::string text = readFile(dir.file("d.log"));
+  std::string text = readTextFile(dir.file("d.log"));
   EXPECT_NE(text.find("to file only"), std::string::npos);
   EXPECT_EQ(text.find("to stderr only"), std::string::npos);
 }
@@ -179,7 +179,7 @@ TEST(CLogging, SharedSemaphoreSerialisesTwoChannels) {
   a.join();
   b.join();
   second.Done();
-  std::istringstream lines(readFile(path));
+  std::istringstream lines(readTextFile(path));
   std::string line;
   int count = 0;
   while (std::getline(lines, line)) {

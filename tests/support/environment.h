@@ -3,6 +3,7 @@
 
 namespace qvtest {
 
+// On Windows an empty value removes the variable: its C runtime keeps none.
 void setEnvironment(const char* name, const char* value);
 void unsetEnvironment(const char* name);
 

@@ -17,7 +17,7 @@ LogCapture::~LogCapture() {
     qvSetVerboseEx(m_previousLevel, nullptr);
 }
 
-std::string LogCapture::text() const { return readFile(m_path); }
+std::string LogCapture::text() const { return readTextFile(m_path); }
 
 bool LogCapture::contains(const std::string& needle) const {
   return text().find(needle) != std::string::npos;

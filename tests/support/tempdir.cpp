@@ -44,6 +44,15 @@ std::string readFile(const std::string& path) {
   return content.str();
 }
 
+std::string readTextFile(const std::string& path) {
+  std::string text = readFile(path);
+  size_t kept = 0;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) text[kept++] = text[i];
+  text.resize(kept);
+  return text;
+}
+
 bool fileExists(const std::string& path) {
   struct stat status;
   return ::stat(path.c_str(), &status) == 0;

@@ -18,5 +18,8 @@ class TempDir {
 
 // Whole content of a file; empty when it cannot be read.
 std::string readFile(const std::string& path);
+// A text file the library wrote (a log): its lines end in \n whatever the
+// platform's text mode made of them.
+std::string readTextFile(const std::string& path);
 bool fileExists(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);

@@ -84,7 +84,9 @@ TEST_F(SysListTest, DeeplyNestedFileIsRefusedWithoutExhaustingTheStack) {
 }
 
 TEST_F(SysListTest, UnreadableFileFails) {
-#if !defined(_WIN32)
+#if defined(_WIN32)
+  GTEST_SKIP() << "file modes do not keep a Windows file from being read";
+#else
   if (::geteuid() == 0) GTEST_SKIP() << "root reads any file";
 #endif
   const std::string path = m_dir.file("locked.xml");

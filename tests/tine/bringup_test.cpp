@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "quivox3/quivox3.h"
+#include "support/environment.h"
 #include "tine/bringup.h"
 #include "tine_fixture.h"
-#include "support/environment.h"
 
 namespace {
 

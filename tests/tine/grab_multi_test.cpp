@@ -7,9 +7,9 @@
 
 #include "platform/tine_api.h"
 #include "quivox3/quivox3.h"
+#include "support/environment.h"
 #include "tine/grab_multi.h"
 #include "tine_fixture.h"
-#include "support/environment.h"
 
 namespace {
 
@@ -159,7 +159,8 @@ TEST_F(GrabFrames, NonEmptyBunchIsFreedFirst) {
 }
 
 TEST_F(GrabFrames, RateAndModeOverrides) {
-  qvtest::setEnvironment("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE", "1500");
+  qvtest::setEnvironment("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE",
+                         "1500");
   qvtest::setEnvironment("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_MODE_FORCE", "TIMER|CONNECT");
   EXPECT_EQ(grab(1), 1);
   int interval = 0, mode = 0;
@@ -183,9 +184,13 @@ TEST_F(GrabFrames, UnusableOverridesAreIgnored) {
     int code;
   } cases[] = {{"15x", 3}, {"", 3}, {"99999999999", 1}, {"-99999999999", 2}};
   for (const Case& c : cases) {
+#if defined(_WIN32)
+    if (c.value[0] == '\0') continue;  // Windows keeps no empty environment variables
+#endif
     log->clear();
     qvFreeBunch(&bunch);
-    qvtest::setEnvironment("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE", c.value);
+    qvtest::setEnvironment("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE",
+                           c.value);
     EXPECT_EQ(grab(1), 1);
     int interval = 0;
     tinesimLastAttach(&interval, nullptr, nullptr);
@@ -196,7 +201,8 @@ TEST_F(GrabFrames, UnusableOverridesAreIgnored) {
         << c.value << "\n"
         << log->text();
   }
-  qvtest::setEnvironment("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE", " -7");
+  qvtest::setEnvironment("KELTA_CLIENTLIB_VIDEO_TRANSFER_TINE_ACCESS_RATE_MILLISECONDS_FORCE",
+                         " -7");
   qvFreeBunch(&bunch);
   EXPECT_EQ(grab(1), 1);  // blanks and a sign are allowed
   int interval = 0;

@@ -4,8 +4,8 @@
 
 #include "platform/tine_api.h"
 #include "quivox3/quivox3.h"
-#include "tine_fixture.h"
 #include "support/environment.h"
+#include "tine_fixture.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "support/environment.h"
 #include "support/log_capture.h"
 #include "tinesim/control.h"
-#include "support/environment.h"
 
 constexpr char kCam1[] = "/SIM/VIDEO/CAM1";
 
