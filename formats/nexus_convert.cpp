@@ -38,11 +38,8 @@ class ChunkWriter : public qv::imc2::StoredFrameSink {
       return notDirect(why);
     const nexus::StoredChunk chunk{stored.bytes, stored.length, stored.compressed, false};
     if (!m_writer.write(index, header, chunk, why)) return false;
-    if (m_control.progress != nullptr)
-      *m_control.progress = static_cast<double>(index + 1) / m_images;
-    if (!interrupted(m_control)) return true;
-    why = "interrupted";
-    return false;
+    reportFraction(m_control, index + 1, m_images);
+    return !stopRequested(m_control, why);
   }
 
   bool finish(std::string& why) { return m_writer.finish(why); }
@@ -72,10 +69,7 @@ class ChunkReader : public qv::imc2::StoredFrameSource {
 
   bool frame(uint32_t index, uint64_t frameBytes, qv::codec::SlotBuffer& room,
              qv::imc2::StoredFrame& stored, std::string& why) override {
-    if (interrupted(m_control)) {
-      why = "interrupted";
-      return false;
-    }
+    if (stopRequested(m_control, why)) return false;
     nexus::StoredChunk chunk;
     if (!m_reader.readStored(index, room, chunk, why)) return false;
     if (chunk.length == 0) {  // never written: HDF5 gives its fill value
@@ -92,8 +86,7 @@ class ChunkReader : public qv::imc2::StoredFrameSource {
     } else {
       stored = {chunk.bytes, chunk.length, chunk.deflated};
     }
-    if (m_control.progress != nullptr)
-      *m_control.progress = static_cast<double>(index + 1) / m_reader.frames();
+    reportFraction(m_control, index + 1, m_reader.frames());
     return true;
   }
 

@@ -9,17 +9,12 @@
 #include "formats/bunch_builder.h"
 #include "formats/nexus_file.h"
 #include "formats/sequence_files.h"
-#include "runtime/caller_flags.h"
 
 namespace qvformats {
 
 namespace {
 
 using qv::codec::SlotBuffer;
-
-void reportFraction(const Control& control, uint32_t done, uint32_t total) {
-  qv::runtime::reportProgress(control.progress, static_cast<double>(done) / total);
-}
 
 bool sameGeometry(const nexus::Geometry& a, const nexus::Geometry& b) {
   return a.width == b.width && a.height == b.height && a.channels == b.channels &&
@@ -101,9 +96,7 @@ bool saveNexus(const QVBUNCHOFIMAGES& bunch, const std::string& path, const Nexu
     }
     if (!writer.write(frame, bunch.imageArray[frame], chunk, why)) return false;
     reportFraction(control, frame + 1, n);
-    if (!interrupted(control)) return true;
-    why = "interrupted";
-    return false;
+    return !stopRequested(control, why);
   };
   return qv::codec::runInFrameOrder(n, threads, steps) && writer.finish(why);
 }
@@ -147,10 +140,7 @@ bool readChunks(nexus::Reader& reader, BunchBuilder& frames, const Control& cont
   std::vector<ReadChunk> slots(qv::codec::frameSlots(threads));
   qv::codec::FrameSteps steps;
   steps.prepare = [&](uint32_t frame, unsigned slot) {
-    if (interrupted(control)) {
-      why = "interrupted";
-      return false;
-    }
+    if (stopRequested(control, why)) return false;
     ReadChunk& s = slots[slot];
     if (!reader.readStored(frame, s.stored, s.chunk, why)) return false;
     // A chunk never written holds the data set's fill value: HDF5 knows it.
@@ -174,10 +164,7 @@ bool readThroughHdf5(nexus::Reader& reader, BunchBuilder& frames, const Control&
                      std::string& why) {
   const uint32_t n = reader.frames();
   for (uint32_t i = 0; i < n; ++i) {
-    if (interrupted(control)) {
-      why = "interrupted";
-      return false;
-    }
+    if (stopRequested(control, why)) return false;
     if (!reader.readFrame(i, frames[i].frameBuffer, why)) return false;
     reportFraction(control, i + 1, n);
   }
@@ -188,10 +175,7 @@ bool readThroughHdf5(nexus::Reader& reader, BunchBuilder& frames, const Control&
 
 bool loadNexus(const std::string& path, QVBUNCHOFIMAGES* bunch, const Control& control,
                std::string& why, qv::image::FrameBlock* block) {
-  if (bunch == nullptr || bunch->numFrames != 0 || bunch->imageArray != nullptr) {
-    why = "the bunch to load into must be empty";
-    return false;
-  }
+  if (!requireEmptyBunch(bunch, why)) return false;
   nexus::Reader reader;
   if (!reader.open(path, why)) return false;
   BunchBuilder frames(block);

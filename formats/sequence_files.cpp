@@ -8,8 +8,20 @@
 
 namespace qvformats {
 
-bool interrupted(const Control& control) {
-  return qv::runtime::interruptRequested(control.interrupt);
+bool stopRequested(const Control& control, std::string& why) {
+  if (!qv::runtime::interruptRequested(control.interrupt)) return false;
+  why = "interrupted";
+  return true;
+}
+
+void reportFraction(const Control& control, uint32_t done, uint32_t total) {
+  if (total > 0) qv::runtime::reportProgress(control.progress, static_cast<double>(done) / total);
+}
+
+bool requireEmptyBunch(const QVBUNCHOFIMAGES* bunch, std::string& why) {
+  if (bunch != nullptr && bunch->numFrames == 0 && bunch->imageArray == nullptr) return true;
+  why = "the bunch to load into must be empty";
+  return false;
 }
 
 Container containerOf(const std::string& path) {

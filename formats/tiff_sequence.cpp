@@ -15,7 +15,6 @@
 #include "formats/tiff_file.h"
 #include "image/image.h"
 #include "platform/files.h"
-#include "runtime/caller_flags.h"
 
 namespace qvformats {
 
@@ -53,16 +52,6 @@ std::string shapeText(const Shape& shape) {
 
 std::string pageName(uint32_t page) { return "page " + std::to_string(page + 1); }
 std::string frameName(uint32_t frame) { return "frame " + std::to_string(frame + 1); }
-
-void reportFraction(const Control& control, uint32_t done, uint32_t total) {
-  qv::runtime::reportProgress(control.progress, static_cast<double>(done) / total);
-}
-
-bool stopRequested(const Control& control, std::string& why) {
-  if (!interrupted(control)) return false;
-  why = "interrupted";
-  return true;
-}
 
 // ---- writing ----
 
@@ -550,10 +539,7 @@ bool saveTiff(const QVBUNCHOFIMAGES& bunch, const std::string& path, const Contr
 
 bool loadTiff(const std::string& path, QVBUNCHOFIMAGES* bunch, const Control& control,
               std::string& why, qv::image::FrameBlock* block) {
-  if (bunch == nullptr || bunch->numFrames != 0 || bunch->imageArray != nullptr) {
-    why = "the bunch to load into must be empty";
-    return false;
-  }
+  if (!requireEmptyBunch(bunch, why)) return false;
   tiff::File file;
   if (!file.open(path, why)) return false;
   Shape shape;
