@@ -268,8 +268,6 @@ bool applyHeaderText(const std::string& text, DIMAGE& image, std::string& why) {
   return true;
 }
 
-DIMAGE blankHeader() { return qv::image::unknownHeader(); }
-
 void setFrameBytes(DIMAGE& image, uint32_t frameBytes) {
   image.frameHeader.appendedFrameSize = static_cast<int32_t>(frameBytes);
   image.sourceHeader.totalLength = frameBytes + QV_HDR_IMAGE_SIZE;

@@ -63,9 +63,6 @@ std::string headerText(const DIMAGE& image);
 // writers add their own). False with the reason on a malformed known value.
 bool applyHeaderText(const std::string& text, DIMAGE& image, std::string& why);
 
-// A record as the library's loaders start one: every field unknown (-1),
-// the image header's tags set, no frame.
-DIMAGE blankHeader();
 // Completes a header whose sequence fields are set for a frame of
 // frameBytes bytes (appended size, total length).
 void setFrameBytes(DIMAGE& image, uint32_t frameBytes);

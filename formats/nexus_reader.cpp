@@ -195,7 +195,7 @@ namespace {
 
 // What the data set's shape says when the file has no header fields.
 DIMAGE headerOfShape(const Geometry& g) {
-  DIMAGE image = blankHeader();
+  DIMAGE image = qv::image::unknownHeader();
   FRAMEHEADER& f = image.frameHeader;
   f.sourceWidth = f.aoiWidth = static_cast<int32_t>(g.width);
   f.sourceHeight = f.aoiHeight = static_cast<int32_t>(g.height);

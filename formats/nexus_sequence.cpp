@@ -1,6 +1,7 @@
 // Bunches to and from NeXus files. Frames are compressed and inflated by the
 // library's frame codec on its threads; HDF5 only stores and hands out the
 // chunks, on the caller's thread, in frame order.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -47,14 +48,7 @@ struct CompressedChunk {
 
 bool saveNexus(const QVBUNCHOFIMAGES& bunch, const std::string& path, const NexusOptions& options,
                const Control& control, std::string& why) {
-  if (bunch.numFrames == 0 || bunch.imageArray == nullptr) {
-    why = "no frames to save";
-    return false;
-  }
-  if (qvIsSequence(const_cast<QVBUNCHOFIMAGES*>(&bunch)) != 1) {
-    why = "the frames are no sequence (invalid headers, or headers that differ)";
-    return false;
-  }
+  if (!requireSequence(bunch, why)) return false;
   nexus::Writer writer;
   if (!writer.create(path, bunch.imageArray[0], bunch.numFrames, options.shuffle, why) ||
       !checkFrames(bunch, writer.geometry(), why))
@@ -77,7 +71,7 @@ bool saveNexus(const QVBUNCHOFIMAGES& bunch, const std::string& path, const Nexu
       source = out.shuffled.data();
     }
     // Only a stream shorter than the frame is worth keeping.
-    if (!out.stream.reserve(frameBytes - 1 > 0 ? frameBytes - 1 : 1)) return false;
+    if (!out.stream.reserve(std::max<uint64_t>(frameBytes - 1, 1))) return false;
     out.outcome = qv::codec::compressFrame(source, frameBytes, out.stream.data(), frameBytes - 1,
                                            out.streamBytes);
     return out.outcome != qv::codec::Compressed::kFailed;

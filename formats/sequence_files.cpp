@@ -40,4 +40,16 @@ Container containerOf(const std::string& path) {
   return Container::kOther;
 }
 
+bool requireSequence(const QVBUNCHOFIMAGES& bunch, std::string& why) {
+  if (bunch.numFrames == 0 || bunch.imageArray == nullptr) {
+    why = "no frames to save";
+    return false;
+  }
+  if (qvIsSequence(const_cast<QVBUNCHOFIMAGES*>(&bunch)) != 1) {
+    why = "the frames are no sequence (invalid headers, or headers that differ)";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace qvformats

@@ -22,10 +22,12 @@ struct Control {
 };
 // For the component's own calls: true with why "interrupted" when the flag
 // asks to stop; progress as the fraction of frames done; refusing a bunch
-// that is not empty.
+// that is not empty or frames that are no sequence.
 bool stopRequested(const Control& control, std::string& why);
 void reportFraction(const Control& control, uint32_t done, uint32_t total);
 bool requireEmptyBunch(const QVBUNCHOFIMAGES* bunch, std::string& why);
+// A bunch the writers take: frames that are one sequence.
+bool requireSequence(const QVBUNCHOFIMAGES& bunch, std::string& why);
 
 enum class Container { kOther, kHdf5, kTiff };
 // By the file's first bytes, not its name.

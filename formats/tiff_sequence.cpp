@@ -76,15 +76,7 @@ bool frameShape(const DIMAGE& image, Shape& shape, std::string& why) {
 }
 
 bool checkSequence(const QVBUNCHOFIMAGES& bunch, Shape& shape, std::string& why) {
-  if (bunch.numFrames == 0 || bunch.imageArray == nullptr) {
-    why = "no frames to save";
-    return false;
-  }
-  if (qvIsSequence(const_cast<QVBUNCHOFIMAGES*>(&bunch)) != 1) {
-    why = "the frames are no sequence (invalid headers, or headers that differ)";
-    return false;
-  }
-  return frameShape(bunch.imageArray[0], shape, why);
+  return requireSequence(bunch, why) && frameShape(bunch.imageArray[0], shape, why);
 }
 
 // Classic TIFF addresses 4 GiB. Beyond about 3.5 GiB of frames the pages'
@@ -356,7 +348,7 @@ bool readPage(tiff::File& file, uint32_t page, Page& out, std::string& why) {
 // What the page itself tells: the header of a page without a description,
 // and the start for one with a description.
 DIMAGE pageDefaults(const Shape& shape, uint32_t page) {
-  DIMAGE image = blankHeader();
+  DIMAGE image = qv::image::unknownHeader();
   FRAMEHEADER& f = image.frameHeader;
   f.sourceWidth = f.aoiWidth = static_cast<int32_t>(shape.width);
   f.sourceHeight = f.aoiHeight = static_cast<int32_t>(shape.height);

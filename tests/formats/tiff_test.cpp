@@ -161,7 +161,7 @@ std::vector<uint8_t> framesAndHeaders(TestBunch& bunch) {
 
 // ---- files written with libtiff as other programs would ----
 
-struct PageSpec {
+struct PageLayout {
   uint32_t width = 24, height = 10;
   uint16_t samples = 1, bits = 8, sampleFormat = SAMPLEFORMAT_UINT;
   uint16_t photometric = PHOTOMETRIC_MINISBLACK, planar = PLANARCONFIG_CONTIG;
@@ -178,34 +178,34 @@ std::vector<uint8_t> pageBytes(uint32_t page, size_t bytes) {
   return data;
 }
 
-void setPageFields(TIFF* tif, const PageSpec& spec) {
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, spec.width);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, spec.height);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spec.samples);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, spec.bits);
-  TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, spec.sampleFormat);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, spec.photometric);
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, spec.planar);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, spec.compression);
-  if (spec.predictor != PREDICTOR_NONE) TIFFSetField(tif, TIFFTAG_PREDICTOR, spec.predictor);
-  if (!spec.description.empty())
-    TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, spec.description.c_str());
-  if (spec.photometric == PHOTOMETRIC_PALETTE) {
+void setPageFields(TIFF* tif, const PageLayout& layout) {
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, layout.width);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, layout.height);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, layout.samples);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, layout.bits);
+  TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, layout.sampleFormat);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, layout.photometric);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, layout.planar);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, layout.compression);
+  if (layout.predictor != PREDICTOR_NONE) TIFFSetField(tif, TIFFTAG_PREDICTOR, layout.predictor);
+  if (!layout.description.empty())
+    TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, layout.description.c_str());
+  if (layout.photometric == PHOTOMETRIC_PALETTE) {
     static std::vector<uint16_t> ramp(256);
     for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint16_t>(i * 257);
     TIFFSetField(tif, TIFFTAG_COLORMAP, ramp.data(), ramp.data(), ramp.data());
   }
-  if (spec.tiled) {
+  if (layout.tiled) {
     TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16u);
     TIFFSetField(tif, TIFFTAG_TILELENGTH, 16u);
   } else {
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
-                 spec.rowsPerStrip != 0 ? spec.rowsPerStrip : spec.height);
+                 layout.rowsPerStrip != 0 ? layout.rowsPerStrip : layout.height);
   }
 }
 
-void writePageData(TIFF* tif, const PageSpec& spec, uint32_t page) {
-  if (spec.tiled) {
+void writePageData(TIFF* tif, const PageLayout& layout, uint32_t page) {
+  if (layout.tiled) {
     for (uint32_t t = 0; t < TIFFNumberOfTiles(tif); ++t) {
       std::vector<uint8_t> tile = pageBytes(page, static_cast<size_t>(TIFFTileSize(tif)));
       ASSERT_GE(TIFFWriteEncodedTile(tif, t, tile.data(), TIFFTileSize(tif)), 0);
@@ -213,14 +213,14 @@ void writePageData(TIFF* tif, const PageSpec& spec, uint32_t page) {
     return;
   }
   const size_t rowBytes = static_cast<size_t>(TIFFScanlineSize(tif));
-  const uint32_t planes = spec.planar == PLANARCONFIG_SEPARATE ? spec.samples : 1;
+  const uint32_t planes = layout.planar == PLANARCONFIG_SEPARATE ? layout.samples : 1;
   // libtiff may swap the bytes it is handed: each strip gets its own copy.
-  const std::vector<uint8_t> data = pageBytes(page, rowBytes * spec.height);
-  const uint32_t rows = spec.rowsPerStrip != 0 ? spec.rowsPerStrip : spec.height;
+  const std::vector<uint8_t> data = pageBytes(page, rowBytes * layout.height);
+  const uint32_t rows = layout.rowsPerStrip != 0 ? layout.rowsPerStrip : layout.height;
   uint32_t strip = 0;
   for (uint32_t plane = 0; plane < planes; ++plane) {
-    for (uint32_t row = 0; row < spec.height; row += rows, ++strip) {
-      const size_t bytes = std::min(rows, spec.height - row) * rowBytes;
+    for (uint32_t row = 0; row < layout.height; row += rows, ++strip) {
+      const size_t bytes = std::min(rows, layout.height - row) * rowBytes;
       std::vector<uint8_t> copy(data.begin() + row * rowBytes,
                                 data.begin() + row * rowBytes + bytes);
       ASSERT_GE(TIFFWriteEncodedStrip(tif, strip, copy.data(), static_cast<tmsize_t>(bytes)), 0);
@@ -229,7 +229,7 @@ void writePageData(TIFF* tif, const PageSpec& spec, uint32_t page) {
 }
 
 // mode "w" writes the host's byte order, "wb" big-endian, "w8" BigTIFF.
-void writePages(const std::string& path, const std::vector<PageSpec>& pages,
+void writePages(const std::string& path, const std::vector<PageLayout>& pages,
                 const char* mode = "w") {
   TIFF* tif = TIFFOpen(path.c_str(), mode);
   ASSERT_NE(tif, nullptr);
@@ -401,19 +401,19 @@ TEST(TiffSequence, TiffinfoSeesOneDeflatedPagePerFrame) {
 TEST(TiffSequence, PagesOfOtherWritersLoadWithHeadersFromThePages) {
   struct Foreign {
     const char* name;
-    PageSpec page;
+    PageLayout page;
     const char* mode;
   };
-  PageSpec bigEndian16;
+  PageLayout bigEndian16;
   bigEndian16.bits = 16;
   bigEndian16.rowsPerStrip = 3;
-  PageSpec lzwImageJ;
+  PageLayout lzwImageJ;
   lzwImageJ.compression = COMPRESSION_LZW;
   lzwImageJ.predictor = PREDICTOR_HORIZONTAL;
   lzwImageJ.description = "ImageJ=1.54f\nimages=2\nslices=2\nunit=micron\n";
-  PageSpec deflated;
+  PageLayout deflated;
   deflated.compression = COMPRESSION_ADOBE_DEFLATE;
-  PageSpec rgbPackBits;
+  PageLayout rgbPackBits;
   rgbPackBits.samples = 3;
   rgbPackBits.photometric = PHOTOMETRIC_RGB;
   rgbPackBits.compression = COMPRESSION_PACKBITS;
@@ -465,7 +465,7 @@ TEST(TiffSequence, HostileFilesAreRefusedWithAReason) {
   const std::string valid = readFile(validPath);
   const std::vector<uint32_t> directories = directoryOffsets(valid);
   ASSERT_EQ(directories.size(), 3u);
-  PageSpec uncompressed;
+  PageLayout uncompressed;
   uncompressed.width = 200;
   uncompressed.height = 150;
 
@@ -480,16 +480,16 @@ TEST(TiffSequence, HostileFilesAreRefusedWithAReason) {
       writeFile(path, content);
     };
   };
-  auto secondPage = [](const std::function<void(PageSpec&)>& change) {
+  auto secondPage = [](const std::function<void(PageLayout&)>& change) {
     return [change](const std::string& path) {
-      PageSpec odd;
+      PageLayout odd;
       change(odd);
-      writePages(path, {PageSpec(), odd});
+      writePages(path, {PageLayout(), odd});
     };
   };
   auto describedAs = [](const std::string& description) {
     return [description](const std::string& path) {
-      PageSpec page;
+      PageLayout page;
       page.description = description;
       writePages(path, {page});
     };
@@ -514,38 +514,40 @@ TEST(TiffSequence, HostileFilesAreRefusedWithAReason) {
          writeFile(path, whole.substr(0, first + 2 + 12 * get16(whole, first) + 2));
        },
        "the directory of page 1 is cut short"},
-      {"float samples on page 2", secondPage([](PageSpec& p) {
+      {"float samples on page 2", secondPage([](PageLayout& p) {
          p.bits = 32;
          p.sampleFormat = SAMPLEFORMAT_IEEEFP;
        }),
        "page 2 has 32-bit floating-point samples; frames are 8- or 16-bit grey or 8-bit RGB"},
-      {"32-bit samples", secondPage([](PageSpec& p) { p.bits = 32; }), "page 2 has 32-bit samples"},
-      {"signed samples", secondPage([](PageSpec& p) {
+      {"32-bit samples", secondPage([](PageLayout& p) { p.bits = 32; }),
+       "page 2 has 32-bit samples"},
+      {"signed samples", secondPage([](PageLayout& p) {
          p.bits = 16;
          p.sampleFormat = SAMPLEFORMAT_INT;
        }),
        "page 2 has 16-bit signed samples"},
-      {"12-bit samples", secondPage([](PageSpec& p) { p.bits = 12; }), "page 2 has 12-bit samples"},
-      {"16-bit RGB", secondPage([](PageSpec& p) {
+      {"12-bit samples", secondPage([](PageLayout& p) { p.bits = 12; }),
+       "page 2 has 12-bit samples"},
+      {"16-bit RGB", secondPage([](PageLayout& p) {
          p.bits = 16;
          p.samples = 3;
          p.photometric = PHOTOMETRIC_RGB;
        }),
        "page 2 holds RGB pixels of 3 16-bit sample(s)"},
-      {"palette", secondPage([](PageSpec& p) { p.photometric = PHOTOMETRIC_PALETTE; }),
+      {"palette", secondPage([](PageLayout& p) { p.photometric = PHOTOMETRIC_PALETTE; }),
        "page 2 holds palette colour pixels"},
-      {"white is zero", secondPage([](PageSpec& p) { p.photometric = PHOTOMETRIC_MINISWHITE; }),
+      {"white is zero", secondPage([](PageLayout& p) { p.photometric = PHOTOMETRIC_MINISWHITE; }),
        "page 2 holds white-is-zero grey pixels"},
-      {"grey and alpha", secondPage([](PageSpec& p) { p.samples = 2; }),
+      {"grey and alpha", secondPage([](PageLayout& p) { p.samples = 2; }),
        "page 2 holds grey pixels of 2 8-bit sample(s)"},
-      {"RGB in separate planes", secondPage([](PageSpec& p) {
+      {"RGB in separate planes", secondPage([](PageLayout& p) {
          p.samples = 3;
          p.photometric = PHOTOMETRIC_RGB;
          p.planar = PLANARCONFIG_SEPARATE;
        }),
        "page 2 keeps its colours in separate planes"},
-      {"tiled", secondPage([](PageSpec& p) { p.tiled = true; }), "page 2 is tiled"},
-      {"another size on page 2", secondPage([](PageSpec& p) { p.width = 25; }),
+      {"tiled", secondPage([](PageLayout& p) { p.tiled = true; }), "page 2 is tiled"},
+      {"another size on page 2", secondPage([](PageLayout& p) { p.width = 25; }),
        "page 2 is 25 x 10 pixels of 8-bit grey, page 1 24 x 10 pixels of 8-bit grey"},
       {"huge claimed width",
        edited([&](std::string& b) { setLong(b, directories[0], 256, 1u << 30); }),
