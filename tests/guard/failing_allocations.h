@@ -11,6 +11,15 @@
 
 namespace qvtest {
 
+// Whether the refusals reach the stand-in TINE layer's own allocations too:
+// a Linux program's operator new replaces that of every shared object it
+// loads, while a Windows DLL keeps the allocator it was linked with.
+#if defined(_WIN32)
+constexpr bool kRefusalsReachTheStandIn = false;
+#else
+constexpr bool kRefusalsReachTheStandIn = true;
+#endif
+
 // Arms the calling thread for the life of the object: after
 // aiSuccessfulAllocations more allocations every further one fails.
 class FailingAllocations {

@@ -1,5 +1,7 @@
 #include "support/threads.h"
 
+#include <gtest/gtest.h>
+
 #include "support/environment.h"
 
 #if defined(_WIN32)
@@ -10,6 +12,7 @@
 #include <dirent.h>
 #endif
 
+#include <chrono>
 #include <cstdlib>
 #include <thread>
 
@@ -51,7 +54,20 @@ size_t threadsInProcess() {
 
 size_t threadsAfterWarmUp() {
   std::thread([] {}).join();
+  // The test framework watches, on Windows, each thread that keeps a trace
+  // with a thread of its own: the calling thread's comes now.
+  { SCOPED_TRACE("warm-up"); }
   return threadsInProcess();
+}
+
+size_t threadsSettledTo(size_t aiExpected) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  size_t count = threadsInProcess();
+  while (count > aiExpected && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    count = threadsInProcess();
+  }
+  return count;
 }
 
 ScopedCodecThreads::ScopedCodecThreads(const char* value) {
