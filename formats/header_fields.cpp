@@ -8,6 +8,7 @@
 
 #include "image/image.h"
 #include "imc2/metadata.h"
+#include "platform/platform.h"
 #include "runtime/timetext.h"
 
 namespace qvformats {
@@ -187,9 +188,8 @@ bool setTimestamp(DIMAGE& image, const std::string& text) {
 }
 
 std::string isoTimestamp(uint32_t seconds, uint32_t microseconds) {
-  const time_t when = static_cast<time_t>(seconds);
-  struct tm parts;
-  gmtime_r(&when, &parts);
+  struct tm parts {};
+  qv::platform::utcCalendar(seconds, parts);
   char text[48];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06uZ", parts.tm_year + 1900,
                 parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,

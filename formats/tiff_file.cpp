@@ -1,15 +1,12 @@
 #include "formats/tiff_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "formats/file_descriptor.h"
 #include "quivox3/quivox3.h"
 
 namespace qvformats::tiff {
@@ -69,14 +66,14 @@ File::~File() { close(); }
 void File::close() {
   if (m_tiff != nullptr) TIFFClose(m_tiff);
   m_tiff = nullptr;
-  if (m_created) ::unlink(m_path.c_str());
+  if (m_created) descriptor::removeFile(m_path);
   m_created = false;
 }
 
 bool File::attach(int fd, const char* mode, std::string& why) {
   Options options(TIFFOpenOptionsAlloc());
   if (!options) {
-    ::close(fd);
+    descriptor::close(fd);
     why = "not enough memory to open the file";
     return false;
   }
@@ -85,14 +82,14 @@ bool File::attach(int fd, const char* mode, std::string& why) {
   if (mode[0] == 'r') TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxReadAllocation);
   m_tiff = TIFFFdOpenExt(fd, m_path.c_str(), mode, options.get());
   if (m_tiff != nullptr) return true;  // the descriptor is libtiff's now
-  ::close(fd);
+  descriptor::close(fd);
   why = takeError("libtiff cannot use it");
   return false;
 }
 
 bool File::create(const std::string& path, bool bigTiff, std::string& why) {
   m_path = m_messages.path = path;
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int fd = descriptor::createExclusive(path);
   if (fd < 0) {
     why = errno == EEXIST ? "the file already exists" : systemError("cannot create the file");
     return false;
@@ -106,18 +103,16 @@ bool File::create(const std::string& path, bool bigTiff, std::string& why) {
 
 bool File::open(const std::string& path, std::string& why) {
   m_path = m_messages.path = path;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = descriptor::openForReading(path);
   if (fd < 0) {
     why = systemError("cannot open the file");
     return false;
   }
-  struct stat status;
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    ::close(fd);
+  if (!descriptor::regularFileSize(fd, m_size)) {
+    descriptor::close(fd);
     why = "not a regular file";
     return false;
   }
-  m_size = static_cast<uint64_t>(status.st_size);
   // Read through the descriptor, not a mapping: a file cut short while it
   // is read must fail the load, not the process.
   if (attach(fd, "rm", why)) return true;
@@ -146,9 +141,7 @@ bool File::currentDirectoryComplete() const {
   const uint64_t at = TIFFCurrentDirOffset(m_tiff);
   const size_t countBytes = big ? 8 : 2;
   uint8_t count[8] = {};
-  if (::pread(TIFFFileno(m_tiff), count, countBytes, static_cast<off_t>(at)) !=
-      static_cast<ssize_t>(countBytes))
-    return false;
+  if (!descriptor::readAt(TIFFFileno(m_tiff), count, countBytes, at)) return false;
   uint64_t entries = 0;
   for (size_t i = 0; i < countBytes; ++i) {
     const size_t byte = TIFFIsBigEndian(m_tiff) ? i : countBytes - 1 - i;

@@ -2,7 +2,9 @@
 // headers, what libtiff's own tool sees, pages of other writers, hostile
 // files, and writes that fail.
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/resource.h>
+#endif
 #include <tiffio.h>
 
 #include <algorithm>
@@ -380,6 +382,9 @@ TEST(TiffSequence, RoundTripKeepsEveryHeaderFieldAndPixel) {
 }
 
 TEST(TiffSequence, TiffinfoSeesOneDeflatedPagePerFrame) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "tiffinfo is the Linux build's outside reader";
+#endif
   TempDir dir;
   const std::string path = dir.file("three.tif");
   TestBunch bunch;
@@ -661,6 +666,7 @@ TEST(TiffSequence, FailedWritesLeaveNoFile) {
                        "frames of 3; these frames have format JPEG"));
   EXPECT_FALSE(fileExists(unsupported));
 
+#if !defined(_WIN32)  // Linux only: a file size limit is a POSIX resource limit
   // Writing stops half-way through the file: the process may write no more.
   const std::string whole = dir.file("whole.tif");
   ASSERT_TRUE(saveTiff(*bunch.get(), whole, Control{}, why)) << why;
@@ -678,6 +684,7 @@ TEST(TiffSequence, FailedWritesLeaveNoFile) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(saveUnderLimit(), testing::ExitedWithCode(0),
               "cannot write frame [23]: .+ \\(File too large\\)");
+#endif
 }
 
 TEST(TiffSequence, InterruptedLoadLeavesTheBunchEmpty) {

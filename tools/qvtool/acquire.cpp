@@ -1,30 +1,14 @@
 #include "acquire.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 
 #include "progress.h"
+#include "system.h"
 
 namespace qvtool {
 
 namespace {
-
-uint64_t availableMemory() {
-  if (FILE* meminfo = std::fopen("/proc/meminfo", "r")) {
-    char line[256];
-    unsigned long long kib = 0;
-    bool found = false;
-    while (!found && std::fgets(line, sizeof line, meminfo) != nullptr)
-      found = std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1;
-    std::fclose(meminfo);
-    if (found) return static_cast<uint64_t>(kib) * 1024u;
-  }
-  const long pages = ::sysconf(_SC_AVPHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
-  return pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize)
-                                   : 0;
-}
 
 std::string tineCodeText(int code) {
   char text[128] = "";
@@ -37,7 +21,7 @@ std::string tineCodeText(int code) {
 
 std::optional<Problem> checkMemoryFor(const Grab& grab, uint64_t memoryFactor) {
   const int frameBytes = qvEstimateMaxFrameSizeBytes(grab.address.c_str(), grab.property.c_str());
-  const uint64_t available = availableMemory();
+  const uint64_t available = sys::availableMemory();
   if (frameBytes <= 0 || available == 0) return std::nullopt;  // the grab itself will say why
   const uint64_t needed = static_cast<uint64_t>(frameBytes) * grab.count * memoryFactor;
   if (needed <= available) return std::nullopt;

@@ -1,10 +1,10 @@
 // demo: the library's round trip in one command: grab from the default
 // server, save, load back, verify, export a picture.
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "acquire.h"
@@ -79,9 +79,9 @@ int runDemo(const DemoOptions& options) {
   if (auto problem =
           saveSequence(grabbed, *formatNamed("imc2"), file, false, interrupts.firstStage()))
     return report(*problem);
-  struct stat status;
-  const long long fileBytes =
-      ::stat(file.c_str(), &status) == 0 ? static_cast<long long>(status.st_size) : 0;
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(file, error);
+  const long long fileBytes = error ? 0 : static_cast<long long>(size);
   uint64_t raw = 0;
   for (uint32_t i = 0; i < grabbed.size(); ++i)
     raw += static_cast<uint32_t>(grabbed[i].frameHeader.appendedFrameSize);

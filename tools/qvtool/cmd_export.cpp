@@ -1,10 +1,9 @@
 // export: frames as PNG pictures at full depth, or as 8-bit BMP pictures with
 // 16-bit frames scaled down from their effective bits; JPEG frames decoded.
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -39,10 +38,10 @@ int paletteCode(const std::string& name) {
 
 std::vector<std::string> filesIn(const std::string& folder) {
   std::vector<std::string> names;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (const dirent* entry = ::readdir(dir))
-      if (entry->d_name[0] != '.') names.push_back(entry->d_name);
-    ::closedir(dir);
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name[0] != '.') names.push_back(name);
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -51,16 +50,17 @@ std::vector<std::string> filesIn(const std::string& folder) {
 // Moves every staged picture into the folder; a refusal leaves none behind.
 std::optional<Problem> placeAll(const StagingFolder& staging, const std::string& folder,
                                 const std::vector<std::string>& names, bool force) {
+  auto target = [&](const std::string& name) { return folder + sys::kPathSeparator + name; };
   for (const std::string& name : names)
-    if (auto problem = checkTarget(folder + "/" + name, force)) return problem;
+    if (auto problem = checkTarget(target(name), force)) return problem;
   std::vector<std::string> placed;
   for (const std::string& name : names) {
-    if (auto problem = placeFile(staging.file(name), folder + "/" + name, force)) {
+    if (auto problem = placeFile(staging.file(name), target(name), force)) {
       if (!force)
         for (const std::string& done : placed) std::remove(done.c_str());
       return problem;
     }
-    placed.push_back(folder + "/" + name);
+    placed.push_back(target(name));
   }
   return std::nullopt;
 }

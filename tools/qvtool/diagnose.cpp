@@ -1,7 +1,5 @@
 #include "diagnose.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -9,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "report.h"
@@ -200,14 +199,17 @@ const char* pictureKind(const unsigned char* head, size_t length) {
 }  // namespace
 
 std::string explainUnreadable(const std::string& path) {
-  struct stat status;
-  if (::stat(path.c_str(), &status) != 0) return path + ": " + systemReason(errno);
-  if (S_ISDIR(status.st_mode)) return path + ": is a directory";
-  if (!S_ISREG(status.st_mode)) return path + ": is not a regular file";
-  if (status.st_size == 0) return path + ": file is empty";
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (error) return path + ": " + systemReason(error);
+  if (std::filesystem::is_directory(status)) return path + ": is a directory";
+  if (!std::filesystem::is_regular_file(status)) return path + ": is not a regular file";
+  const uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) return path + ": " + systemReason(error);
+  if (size == 0) return path + ": file is empty";
   std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) return path + ": " + systemReason(errno);
-  Reader in(file.get(), static_cast<uint64_t>(status.st_size));
+  Reader in(file.get(), static_cast<uint64_t>(size));
 
   unsigned char head[16] = {};
   const size_t headLength = std::fread(head, 1, sizeof head, file.get());

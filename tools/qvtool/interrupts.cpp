@@ -1,9 +1,8 @@
 #include "interrupts.h"
 
-#include <signal.h>
-
 #include <csignal>
-#include <cstring>
+
+#include "system.h"
 
 namespace qvtool {
 
@@ -14,19 +13,10 @@ volatile sig_atomic_t g_signals = 0;
 volatile int g_firstStage = 0;
 volatile int g_secondStage = 0;
 
-void onSignal(int) {
+void onInterrupt() {
   if (g_signals < 1000) g_signals = g_signals + 1;
   g_firstStage = 1;
   if (g_signals >= 2) g_secondStage = 1;
-}
-
-void install(void (*handler)(int)) {
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = handler;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
 }
 
 }  // namespace
@@ -35,10 +25,10 @@ InterruptScope::InterruptScope() {
   g_signals = 0;
   g_firstStage = 0;
   g_secondStage = 0;
-  install(onSignal);
+  sys::onInterrupt(onInterrupt);
 }
 
-InterruptScope::~InterruptScope() { install(SIG_DFL); }
+InterruptScope::~InterruptScope() { sys::onInterrupt(nullptr); }
 
 int* InterruptScope::firstStage() { return const_cast<int*>(&g_firstStage); }
 int* InterruptScope::secondStage() { return const_cast<int*>(&g_secondStage); }

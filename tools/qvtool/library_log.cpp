@@ -1,33 +1,21 @@
 #include "library_log.h"
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "output.h"
 #include "quivox3/quivox3.h"
+#include "system.h"
 
 namespace qvtool {
 
 namespace {
 
 constexpr char kLogFolderVariable[] = "KELTA_CLIENTLIB_LOGGING_PATH";
-
-void removeFolder(const std::string& folder) {
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (const dirent* entry = ::readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") ::unlink((folder + "/" + name).c_str());
-    }
-    ::closedir(dir);
-  }
-  ::rmdir(folder.c_str());
-}
 
 }  // namespace
 
@@ -46,16 +34,16 @@ bool routeLibraryLog(bool toStandardError, const std::string& logFile, std::stri
   // folder, silence the library, and remove the folder right after.
   const char* previous = std::getenv(kLogFolderVariable);
   const std::string saved = previous != nullptr ? previous : "";
-  std::string folder = temporaryFolder() + "/qvtool-log-XXXXXX";
-  const bool haveFolder = ::mkdtemp(folder.data()) != nullptr;
-  if (haveFolder) ::setenv(kLogFolderVariable, folder.c_str(), 1);
+  const std::string folder = sys::makePrivateFolder(temporaryFolder(), "qvtool-log-");
+  if (!folder.empty()) sys::setEnvironment(kLogFolderVariable, folder.c_str());
   int accepted = qvSetVerbose(0);
-  if (haveFolder) {
-    removeFolder(folder);
+  if (!folder.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
     if (previous != nullptr)
-      ::setenv(kLogFolderVariable, saved.c_str(), 1);
+      sys::setEnvironment(kLogFolderVariable, saved.c_str());
     else
-      ::unsetenv(kLogFolderVariable);
+      sys::unsetEnvironment(kLogFolderVariable);
   }
   if (accepted == 1 && !logFile.empty()) accepted = qvSetVerboseEx(3, logFile.c_str());
   if (accepted == 1 && logFile.empty() && toStandardError) accepted = qvSetVerbose(1);

@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
   app.formatter(std::make_shared<Formatter>());
   app.get_formatter()->column_width(24);
   app.fallthrough();  // global options may follow the command
+  // The same options everywhere: "/name" is a path, never an option.
+  app.allow_windows_style_options(false);
   app.require_subcommand(0, 1);
   bool verboseFlag = false;
   std::string logFile;

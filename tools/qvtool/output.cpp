@@ -1,21 +1,56 @@
 #include "output.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <vector>
+#include <filesystem>
+
+#include "system.h"
 
 namespace qvtool {
 
+namespace fs = std::filesystem;
+
+namespace {
+
+size_t lastSeparator(const std::string& path) { return path.find_last_of(sys::kPathSeparators); }
+
+std::string kindOf(const fs::file_status& status) {
+  switch (status.type()) {
+    case fs::file_type::directory:
+      return "a directory";
+    case fs::file_type::symlink:
+      return "a symbolic link";
+    case fs::file_type::character:
+    case fs::file_type::block:
+      return "a device";
+    case fs::file_type::fifo:
+      return "a pipe";
+    case fs::file_type::socket:
+      return "a socket";
+    default:
+      return "not a regular file";
+  }
+}
+
+// The target's own status, links not followed; not_found when it is absent.
+fs::file_status targetStatus(const std::string& target, std::error_code& error) {
+  return fs::symlink_status(target, error);
+}
+
+std::optional<Problem> refuseExisting(const std::string& target, const fs::file_status& status,
+                                      bool force) {
+  if (!fs::is_regular_file(status))
+    return Problem{target + " is " + kindOf(status) + "; only a regular file is ever replaced", ""};
+  if (!force) return Problem{target + " already exists (use --force to replace it)", ""};
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::string folderOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
+  const size_t slash = lastSeparator(path);
   if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
+  if (slash == 0) return path.substr(0, 1);
   return path.substr(0, slash);
 }
 
@@ -23,108 +58,62 @@ std::string temporaryFolder() {
   for (const char* variable : {"TMPDIR", "TEMP"})
     if (const char* value = std::getenv(variable); value != nullptr && value[0] != '\0')
       return value;
-  return "/tmp";
+  std::error_code error;
+  const fs::path system = fs::temp_directory_path(error);
+  return error ? std::string("/tmp") : system.string();
 }
 
 std::string baseName(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
+  const size_t slash = lastSeparator(path);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 bool sameFile(const std::string& a, const std::string& b) {
-  struct stat first, second;
-  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
-static std::string kindOf(mode_t mode) {
-  if (S_ISDIR(mode)) return "a directory";
-  if (S_ISLNK(mode)) return "a symbolic link";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  if (S_ISFIFO(mode)) return "a pipe";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "not a regular file";
+  std::error_code error;
+  return fs::equivalent(a, b, error) && !error;
 }
 
 std::optional<Problem> checkTarget(const std::string& target, bool force) {
-  if (target.empty() || target.back() == '/')
+  if (target.empty() || lastSeparator(target) == target.size() - 1)
     return Problem{"'" + target + "' names a folder, not a file", ""};
   const std::string folder = folderOf(target);
-  struct stat status;
-  if (::stat(folder.c_str(), &status) != 0)
-    return Problem{"cannot write into " + folder + ": " + systemReason(errno), ""};
-  if (!S_ISDIR(status.st_mode))
+  std::error_code error;
+  const fs::file_status folderStatus = fs::status(folder, error);
+  if (error) return Problem{"cannot write into " + folder + ": " + systemReason(error), ""};
+  if (!fs::is_directory(folderStatus))
     return Problem{"cannot write into " + folder + ": " + systemReason(ENOTDIR), ""};
-  if (::lstat(target.c_str(), &status) != 0) {
-    if (errno == ENOENT) return std::nullopt;
-    return Problem{target + ": " + systemReason(errno), ""};
-  }
-  if (!S_ISREG(status.st_mode))
-    return Problem{
-        target + " is " + kindOf(status.st_mode) + "; only a regular file is ever replaced", ""};
-  if (!force) return Problem{target + " already exists (use --force to replace it)", ""};
-  return std::nullopt;
+  const fs::file_status status = targetStatus(target, error);
+  if (status.type() == fs::file_type::not_found) return std::nullopt;
+  if (error) return Problem{target + ": " + systemReason(error), ""};
+  return refuseExisting(target, status, force);
 }
 
 // ---- staging folder ----------------------------------------------------------
 
-static void removeTree(const std::string& path) {
-  if (DIR* dir = ::opendir(path.c_str())) {
-    std::vector<std::string> entries;
-    while (const dirent* entry = ::readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") entries.push_back(path + "/" + name);
-    }
-    ::closedir(dir);
-    for (const std::string& entry : entries) {
-      struct stat status;
-      if (::lstat(entry.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
-        removeTree(entry);
-      else
-        ::unlink(entry.c_str());
-    }
-  }
-  ::rmdir(path.c_str());
-}
-
 StagingFolder::~StagingFolder() {
-  if (!m_path.empty()) removeTree(m_path);
+  std::error_code ignored;
+  if (!m_path.empty()) fs::remove_all(m_path, ignored);
 }
 
 std::optional<Problem> StagingFolder::create(const std::string& folder) {
-  std::string pattern = folder + "/.qvtool-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr)
+  m_path = sys::makePrivateFolder(folder, ".qvtool-");
+  if (m_path.empty())
     return Problem{"cannot write into " + folder + ": " + systemReason(errno), ""};
-  m_path = pattern;
   return std::nullopt;
 }
 
 // ---- placing files -------------------------------------------------------------
 
-// rename() that fails instead of replacing: renameat2 where the file system
-// has it, else a hard link (which never replaces) and an unlink.
-static int renameNoReplace(const std::string& from, const std::string& to) {
-#ifdef RENAME_NOREPLACE
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return -1;
-#endif
-  if (::link(from.c_str(), to.c_str()) != 0) return -1;
-  ::unlink(from.c_str());
-  return 0;
-}
-
 std::optional<Problem> placeFile(const std::string& staged, const std::string& target, bool force) {
-  struct stat status;
-  if (::lstat(target.c_str(), &status) == 0) {
-    if (!S_ISREG(status.st_mode))
-      return Problem{
-          target + " is " + kindOf(status.st_mode) + "; only a regular file is ever replaced", ""};
-    if (!force) return Problem{target + " already exists (use --force to replace it)", ""};
-    if (::rename(staged.c_str(), target.c_str()) != 0)
+  std::error_code error;
+  const fs::file_status status = targetStatus(target, error);
+  if (status.type() != fs::file_type::not_found && !error) {
+    if (auto refusal = refuseExisting(target, status, force)) return refusal;
+    if (sys::renameReplacing(staged, target) != 0)
       return Problem{"cannot replace " + target + ": " + systemReason(errno), ""};
     return std::nullopt;
   }
-  if (renameNoReplace(staged, target) != 0) {
+  if (sys::renameNoReplace(staged, target) != 0) {
     if (errno == EEXIST) return Problem{target + " appeared meanwhile; left as it is", ""};
     return Problem{"cannot create " + target + ": " + systemReason(errno), ""};
   }
@@ -135,18 +124,18 @@ std::optional<Problem> placeFile(const std::string& staged, const std::string& t
 
 std::optional<Problem> makeFolders(const std::string& folder, std::string& firstCreated) {
   firstCreated.clear();
-  struct stat status;
-  if (::stat(folder.c_str(), &status) == 0) {
-    if (S_ISDIR(status.st_mode)) return std::nullopt;
+  std::error_code error;
+  const fs::file_status status = fs::status(folder, error);
+  if (fs::is_directory(status)) return std::nullopt;
+  if (status.type() != fs::file_type::not_found) {
+    if (error) return Problem{folder + ": " + systemReason(error), ""};
     return Problem{folder + " exists and is not a folder", ""};
   }
-  if (errno != ENOENT) return Problem{folder + ": " + systemReason(errno), ""};
   const std::string parent = folderOf(folder);
   if (parent != folder) {
     if (auto problem = makeFolders(parent, firstCreated)) return problem;
   }
-  if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
-    const int error = errno;
+  if (!fs::create_directory(folder, error) && !fs::is_directory(folder)) {
     if (!firstCreated.empty()) removeEmptyFolders(parent, firstCreated);
     return Problem{"cannot create folder " + folder + ": " + systemReason(error), ""};
   }
@@ -158,7 +147,11 @@ void removeEmptyFolders(const std::string& leaf, const std::string& top) {
   if (top.empty()) return;
   std::string folder = leaf;
   while (true) {
-    if (::rmdir(folder.c_str()) != 0 || folder == top) return;
+    std::error_code error;
+    // fs::remove would take a file as well: only folders are ours to remove.
+    if (!fs::is_directory(fs::symlink_status(folder, error)) || !fs::remove(folder, error) ||
+        folder == top)
+      return;
     const std::string parent = folderOf(folder);
     if (parent == folder) return;
     folder = parent;

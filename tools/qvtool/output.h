@@ -8,6 +8,7 @@
 #include <string>
 
 #include "report.h"
+#include "system.h"
 
 namespace qvtool {
 
@@ -32,7 +33,7 @@ class StagingFolder {
 
   // Creates ".qvtool-XXXXXX" inside folder; the problem names the system's reason.
   std::optional<Problem> create(const std::string& folder);
-  std::string file(const std::string& name) const { return m_path + "/" + name; }
+  std::string file(const std::string& name) const { return m_path + sys::kPathSeparator + name; }
   const std::string& path() const { return m_path; }
 
  private:

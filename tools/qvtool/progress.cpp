@@ -1,11 +1,11 @@
 #include "progress.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <thread>
+
+#include "system.h"
 
 namespace qvtool {
 
@@ -25,7 +25,7 @@ void drawBar(const char* label, double fraction) {
 
 int withProgress(const char* label, const std::function<int(double*)>& work) {
   double progress = 0.0;
-  if (::isatty(STDERR_FILENO) != 1) return work(&progress);
+  if (!sys::standardErrorIsTerminal()) return work(&progress);
   std::atomic<bool> done{false};
   // The library stores the value with plain stores; a torn read can only
   // draw a momentarily odd bar.

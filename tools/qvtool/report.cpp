@@ -36,5 +36,6 @@ void warn(const std::string& message) {
 void note(const std::string& message) { std::fprintf(stderr, "qvtool: %s\n", message.c_str()); }
 
 std::string systemReason(int error) { return std::strerror(error); }
+std::string systemReason(const std::error_code& error) { return error.message(); }
 
 }  // namespace qvtool

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <system_error>
 
 namespace qvtool {
 
@@ -26,7 +27,9 @@ void warn(const std::string& message);
 // A message on standard error that is neither failure nor warning.
 void note(const std::string& message);
 
-// strerror for errno values, as a std::string.
+// strerror for errno values, as a std::string; the system's text of a
+// file-system error.
 std::string systemReason(int error);
+std::string systemReason(const std::error_code& error);
 
 }  // namespace qvtool

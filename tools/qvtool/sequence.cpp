@@ -1,11 +1,9 @@
 #include "sequence.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "diagnose.h"
 #include "formats/sequence_files.h"
@@ -33,6 +31,17 @@ static bool loadWithComponent(const std::string& path, qvformats::Container cont
   return false;
 }
 
+// A regular file with something in it that this process may open.
+static bool readableFile(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error) || std::filesystem::is_empty(path, error))
+    return false;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  std::fclose(file);
+  return true;
+}
+
 std::string fileFormatOf(const std::string& path) {
   switch (qvformats::containerOf(path)) {
     case qvformats::Container::kHdf5:
@@ -45,9 +54,7 @@ std::string fileFormatOf(const std::string& path) {
 }
 
 bool loadSequence(const std::string& path, Bunch& bunch, int* interrupt, Problem& problem) {
-  struct stat status;
-  if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0 ||
-      ::access(path.c_str(), R_OK) != 0) {
+  if (!readableFile(path)) {
     const int error = errno;
     const std::string explanation = explainUnreadable(path);
     problem = {explanation.empty() ? path + ": " + systemReason(error) : explanation, "", kFailure};

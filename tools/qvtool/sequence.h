@@ -32,7 +32,7 @@ class Bunch {
 // code 130 when interrupted).
 bool loadSequence(const std::string& path, Bunch& bunch, int* interrupt, Problem& problem);
 
-std::string fileFormatName(int code);  // code of qvCheckFileFormat
+std::string fileFormatName(int code);               // code of qvCheckFileFormat
 std::string fileFormatOf(const std::string& path);  // any file loadSequence reads
 std::string pixelFormatName(int code);
 std::string flagWords(uint32_t flags);
