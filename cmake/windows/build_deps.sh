@@ -46,7 +46,7 @@ for package in libjpeg-turbo pugixml libdeflate googletest libpng1.6 tiff; do fe
 
 cmake_build libjpeg-turbo -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF -DWITH_JPEG8=OFF
 cmake_build pugixml -DBUILD_SHARED_LIBS=OFF -DPUGIXML_BUILD_TESTS=OFF
-cmake_build googletest -DBUILD_SHARED_LIBS=OFF -Dgtest_disable_pthreads=OFF
+cmake_build googletest -DBUILD_SHARED_LIBS=OFF -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=OFF
 cmake_build libpng1.6 -DPNG_SHARED=OFF -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
 # The tool writes deflate-compressed pages; no other codec is needed. Files
 # open through the C runtime's descriptors, as on Linux.

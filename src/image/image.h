@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/compiler.h"
 #include "quivox3/quivox3.h"
 
 static_assert(sizeof(SOURCEHEADER) == 88, "SOURCEHEADER is an external format");
@@ -37,9 +38,8 @@ constexpr int64_t kUnrepresentableFrameSize = INT64_MAX;
 // reported as kUnrepresentableFrameSize, larger than any frame a buffer holds.
 inline int64_t uncompressedFrameSize(const DIMAGE& aImg) {
   int64_t iSize = 0;
-  if (__builtin_mul_overflow(static_cast<int64_t>(getAppendedWidth(aImg)),
-                             static_cast<int64_t>(getAppendedHeight(aImg)), &iSize) ||
-      __builtin_mul_overflow(iSize, static_cast<int64_t>(getBytesPerPixel(aImg)), &iSize)) {
+  if (!qv::platform::multiplyChecked(getAppendedWidth(aImg), getAppendedHeight(aImg), iSize) ||
+      !qv::platform::multiplyChecked(iSize, getBytesPerPixel(aImg), iSize)) {
     return kUnrepresentableFrameSize;
   }
   return iSize;

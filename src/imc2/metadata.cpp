@@ -1,4 +1,5 @@
 #include "imc2/metadata.h"
+#include "platform/compiler.h"
 #include "runtime/text.h"
 
 #include <cerrno>
@@ -48,8 +49,7 @@ const METADATA_KEY_DEFINITION kImageMetadataKeys[kNumImageMetadataKeys] = {
 namespace {
 
 // Formats into the caller's optional message buffer: cut and terminated.
-void setMessage(char* asOut, size_t aiSize, const char* asFormat, ...)
-    __attribute__((format(printf, 3, 4)));
+void setMessage(char* asOut, size_t aiSize, const char* asFormat, ...) QV_PRINTF_FORMAT(3, 4);
 void setMessage(char* asOut, size_t aiSize, const char* asFormat, ...) {
   if (asOut == nullptr || aiSize <= 1) return;
   va_list args;

@@ -11,6 +11,7 @@
 #include "image/image.h"
 #include "legacy/legacy.h"
 #include "legacy/legacy_io.h"
+#include "platform/compiler.h"
 #include "runtime/guard.h"
 #include "runtime/log.h"
 #include "runtime/text.h"
@@ -27,7 +28,7 @@ enum ConversionResult {
   kConvertOutOfMemory = -3,
 };
 
-std::string formatText(const char* asFormat, ...) __attribute__((format(printf, 1, 2)));
+std::string formatText(const char* asFormat, ...) QV_PRINTF_FORMAT(1, 2);
 std::string formatText(const char* asFormat, ...) {
   char buffer[512];
   va_list args;

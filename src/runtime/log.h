@@ -3,10 +3,12 @@
 
 #include <cstdio>
 
+#include "platform/compiler.h"
+
 // printf-like; writes one message where the verbosity says. Never fails and
 // never throws: it is called from destructors, clean-up paths and the TINE
 // callback thread.
-void _internal_log(const char* asFormat, ...) noexcept __attribute__((format(printf, 1, 2)));
+void _internal_log(const char* asFormat, ...) noexcept QV_PRINTF_FORMAT(1, 2);
 
 // 1 or 2; trace lines are written only when it returns more than 1.
 int _internal_getLogLevel() noexcept;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/compiler.h"
 #include "platform/platform.h"
 
 class CLogging {
@@ -19,11 +20,10 @@ class CLogging {
 
   bool Init(const char* asFileName, bool abRelativeToExecutable, SemaphoreHandle aSemaphore);
   void Done();
-  bool Log(const char* asFormat, ...) __attribute__((format(printf, 2, 3)));
+  bool Log(const char* asFormat, ...) QV_PRINTF_FORMAT(2, 3);
   bool DedicatedLog(bool abToStdout, bool abToStderr, bool abToFile, bool abToFecLog,
-                    const char* asFormat, ...) __attribute__((format(printf, 6, 7)));
-  static void SimpleLog(FILE* aOutFile, const char* asFormat, ...)
-      __attribute__((format(printf, 2, 3)));
+                    const char* asFormat, ...) QV_PRINTF_FORMAT(6, 7);
+  static void SimpleLog(FILE* aOutFile, const char* asFormat, ...) QV_PRINTF_FORMAT(2, 3);
   void SetOutputs(bool abToStdout, bool abToStderr, bool abToFile, bool abToFecLog);
   SemaphoreHandle GetSemaphore() const { return m_hSemaphore; }
 
@@ -35,7 +35,7 @@ class CLogging {
   static constexpr size_t kRotationNameSize = 255;
 
  private:
-  bool LogUnlocked(const char* asFormat, ...) __attribute__((format(printf, 2, 3)));
+  bool LogUnlocked(const char* asFormat, ...) QV_PRINTF_FORMAT(2, 3);
   bool WriteDestinations(bool abToStdout, bool abToStderr, bool abToFile, bool abToFecLog,
                          const char* asFormat, va_list aArgs);
   void WriteToFile(const char* asLine);
