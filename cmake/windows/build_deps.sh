@@ -2,8 +2,9 @@
 # Builds the Windows dependencies that Debian ships no mingw-w64 package of
 # (libjpeg-turbo, pugixml, libdeflate, GoogleTest, and for the tool libpng and
 # libtiff) from Debian's own source packages, as static libraries, into PREFIX;
-# the header-only CLI11 and nlohmann-json come from the machine's packages. The machine's apt configuration
-# stays untouched: the source list and the package lists are PREFIX's own.
+# the header-only CLI11 and nlohmann-json come from the machine's packages.
+# The machine's apt configuration stays untouched: the source list and the
+# package lists are PREFIX's own.
 #   build_deps.sh PREFIX
 set -euo pipefail
 # What the folder holds; a folder made for another version is made again.

@@ -249,7 +249,7 @@ TEST(ThreadedFiles, InterruptPartWayLeavesNoFileAndNoThread) {
     if (!c.leftover.empty()) {
       EXPECT_FALSE(fileExists(c.leftover));
     }
-    EXPECT_EQ(qvtest::threadsSettledTo(baseline), baseline) << "a thread outlived the call";
+    EXPECT_EQ(qvtest::threadsInProcess(), baseline) << "a thread outlived the call";
   }
 }
 
@@ -278,7 +278,7 @@ TEST(ThreadedFilesDeathTest, WriteFailurePartWayLeavesNoFileAndNoThread) {
       const size_t before = qvtest::threadsAfterWarmUp();
       const int code = save();
       const bool ok = code == (imc ? -5 : QV_E_SAVE_WRITE) && !fileExists(path) &&
-                      qvtest::threadsSettledTo(before) == before;
+                      qvtest::threadsInProcess() == before;
       std::_Exit(ok ? 0 : 1);
     };
     EXPECT_EXIT(saveUnderLimit(), ::testing::ExitedWithCode(0), "") << (imc ? "IMC" : "IMC2");

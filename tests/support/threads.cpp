@@ -12,7 +12,6 @@
 #include <dirent.h>
 #endif
 
-#include <chrono>
 #include <cstdlib>
 #include <thread>
 
@@ -58,16 +57,6 @@ size_t threadsAfterWarmUp() {
   // with a thread of its own: the calling thread's comes now.
   { SCOPED_TRACE("warm-up"); }
   return threadsInProcess();
-}
-
-size_t threadsSettledTo(size_t aiExpected) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  size_t count = threadsInProcess();
-  while (count > aiExpected && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    count = threadsInProcess();
-  }
-  return count;
 }
 
 ScopedCodecThreads::ScopedCodecThreads(const char* value) {

@@ -13,10 +13,6 @@ size_t threadsInProcess();
 // test trace: the runtime's own helpers (a sanitizer's background thread, the
 // test framework's watcher of the caller's trace on Windows) exist from then on.
 size_t threadsAfterWarmUp();
-// Threads the process has once no more than aiExpected are left, or after two
-// seconds: a thread just joined may still be listed for a moment where the
-// system ends threads asynchronously (wine does).
-size_t threadsSettledTo(size_t aiExpected);
 
 // Sets KELTA_CLIENTLIB_CODEC_THREADS (null: unsets it) until the scope ends.
 class ScopedCodecThreads {

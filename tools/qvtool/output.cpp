@@ -32,11 +32,6 @@ std::string kindOf(const fs::file_status& status) {
   }
 }
 
-// The target's own status, links not followed; not_found when it is absent.
-fs::file_status targetStatus(const std::string& target, std::error_code& error) {
-  return fs::symlink_status(target, error);
-}
-
 std::optional<Problem> refuseExisting(const std::string& target, const fs::file_status& status,
                                       bool force) {
   if (!fs::is_regular_file(status))
@@ -82,7 +77,8 @@ std::optional<Problem> checkTarget(const std::string& target, bool force) {
   if (error) return Problem{"cannot write into " + folder + ": " + systemReason(error), ""};
   if (!fs::is_directory(folderStatus))
     return Problem{"cannot write into " + folder + ": " + systemReason(ENOTDIR), ""};
-  const fs::file_status status = targetStatus(target, error);
+  // The target itself, links not followed.
+  const fs::file_status status = fs::symlink_status(target, error);
   if (status.type() == fs::file_type::not_found) return std::nullopt;
   if (error) return Problem{target + ": " + systemReason(error), ""};
   return refuseExisting(target, status, force);
@@ -106,7 +102,7 @@ std::optional<Problem> StagingFolder::create(const std::string& folder) {
 
 std::optional<Problem> placeFile(const std::string& staged, const std::string& target, bool force) {
   std::error_code error;
-  const fs::file_status status = targetStatus(target, error);
+  const fs::file_status status = fs::symlink_status(target, error);
   if (status.type() != fs::file_type::not_found && !error) {
     if (auto refusal = refuseExisting(target, status, force)) return refusal;
     if (sys::renameReplacing(staged, target) != 0)
@@ -135,7 +131,8 @@ std::optional<Problem> makeFolders(const std::string& folder, std::string& first
   if (parent != folder) {
     if (auto problem = makeFolders(parent, firstCreated)) return problem;
   }
-  if (!fs::create_directory(folder, error) && !fs::is_directory(folder)) {
+  std::error_code ignored;
+  if (!fs::create_directory(folder, error) && !fs::is_directory(folder, ignored)) {
     if (!firstCreated.empty()) removeEmptyFolders(parent, firstCreated);
     return Problem{"cannot create folder " + folder + ": " + systemReason(error), ""};
   }
