@@ -231,7 +231,9 @@ TEST_F(Tool, InterruptedConvertLeavesNoFile) {
       const std::string target = outDir + "/" + name;
       bool sawWork = false;
       Result r = runTool({"convert", source, target}, [&](pid_t pid) {
-        sawWork = waitForHiddenEntry(outDir, 3.0);
+        // The tool reads the whole source before it stages anything; a
+        // sanitizer build on a busy machine takes seconds for that.
+        sawWork = waitForHiddenEntry(outDir, 30.0);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ::kill(pid, signal);
       });
