@@ -4,6 +4,7 @@
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #endif
 
 #include <cerrno>
@@ -51,6 +52,29 @@ bool fileModificationTime(const char* asPath, int64_t& aiSeconds) {
 }
 
 // A new file, failing with EEXIST when the name is taken. The C runtime of
+bool appendWhole(FILE* apStream, const void* apData, size_t aiBytes) {
+#if defined(_WIN32)
+  // The C runtime appends by seeking to the end and then writing, so two
+  // processes could write over each other's text. An exclusive lock on one
+  // byte far beyond any end of file keeps each seek and its write together.
+  // The byte itself is never read or written: Windows locks bind reads and
+  // writes of the locked range.
+  const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(apStream)));
+  OVERLAPPED sentinel{};
+  sentinel.Offset = 0xFFFFFFF0u;
+  sentinel.OffsetHigh = 0x7FFFFFFFu;
+  const bool locked = handle != INVALID_HANDLE_VALUE && ::GetFileType(handle) == FILE_TYPE_DISK &&
+                      ::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &sentinel);
+  const bool written =
+      std::fwrite(apData, 1, aiBytes, apStream) == aiBytes && std::fflush(apStream) == 0;
+  if (locked) ::UnlockFileEx(handle, 0, 1, 0, &sentinel);
+  return written;
+#else
+  // A file opened for appending gets every write at its end in one piece.
+  return std::fwrite(apData, 1, aiBytes, apStream) == aiBytes && std::fflush(apStream) == 0;
+#endif
+}
+
 // Windows knows no "x" mode: its low-level open does.
 static FILE* openExclusively(const char* asPath) {
 #if defined(_WIN32)

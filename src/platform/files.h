@@ -46,6 +46,11 @@ int64_t tell64(FILE* apFile);
 bool fileSize(FILE* apFile, int64_t& aiSize);
 bool fileSize(FILE* apFile, uint64_t& auiSize);
 
+// Writes the bytes to the stream and flushes them as one piece: another
+// process appending to the same file through this call never lands in the
+// middle of them. False when not all bytes reached the file.
+bool appendWhole(FILE* apStream, const void* apData, size_t aiBytes);
+
 // Last-modification time in seconds since the epoch; false when unknown.
 bool fileModificationTime(const char* asPath, int64_t& aiSeconds);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/files.h"
 #include "platform/tine_api.h"
 #include "runtime/timetext.h"
 
@@ -32,7 +33,7 @@ bool fileExists(const char* asName) {
   return ::stat(asName, &status) == 0;
 }
 
-// One fwrite of the whole line and its newline, so concurrent appenders in
+// The whole line and its newline in one piece, so concurrent appenders in
 // other processes never split a line.
 void writeLine(FILE* aStream, const char* asLine) {
   char buffer[CLogging::kLineSize + 1];
@@ -40,8 +41,7 @@ void writeLine(FILE* aStream, const char* asLine) {
   if (length > CLogging::kLineSize - 1) length = CLogging::kLineSize - 1;
   std::memcpy(buffer, asLine, length);
   buffer[length] = '\n';
-  std::fwrite(buffer, 1, length + 1, aStream);
-  std::fflush(aStream);
+  qv::platform::appendWhole(aStream, buffer, length + 1);
 }
 
 void reportUninitialised(const char* asWhich, const char* asFormat) {

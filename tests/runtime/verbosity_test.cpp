@@ -1,12 +1,9 @@
 #include <gtest/gtest.h>
-#if !defined(_WIN32)
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -15,6 +12,7 @@
 
 #include "quivox3/quivox3.h"
 #include "runtime/log.h"
+#include "support/child_test.h"
 #include "support/environment.h"
 #include "support/log_capture.h"
 #include "support/tempdir.h"
@@ -332,30 +330,47 @@ TEST(LibraryInfo, BufferProtocol) {
   EXPECT_EQ(untouched[0], 'a');
 }
 
-#if !defined(_WIN32)  // Linux only: the children are forked
+// Children: copies of this program running this test with QV_LOG_WRITER set.
+// Each says it is ready by a file of its own, then writes once the parent
+// has created the start file, so that every process and thread writes at
+// the same time.
 TEST(ConcurrentLogging, ThreadsAndProcessesProduceWholeLines) {
-  LogCapture capture;
   constexpr int kThreads = 4, kLines = 250, kChildren = 2;
   auto writeLines = [](int id) {
     for (int i = 0; i < kLines; ++i)
       _internal_log("writer %d line %d %s", id, i, std::string(80 + (i % 50), 'z').c_str());
   };
-  std::vector<pid_t> children;
-  for (int c = 0; c < kChildren; ++c) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      writeLines(100 + c);
-      std::_Exit(0);
-    }
-    children.push_back(pid);
+  if (const char* writer = std::getenv("QV_LOG_WRITER")) {
+    const std::string log = std::getenv("QV_LOG_FILE");
+    qvSetVerboseEx(3, log.c_str());
+    writeFile(log + ".ready" + writer, "");
+    ASSERT_TRUE(waitForFile(log + ".start", 60.0));
+    writeLines(std::atoi(writer));
+    return;
   }
+  LogCapture capture;
+  qvtest::setEnvironment("QV_LOG_FILE", capture.path().c_str());
+  std::vector<std::unique_ptr<qvtest::ChildTest>> children;
+  for (int c = 0; c < kChildren; ++c) {
+    qvtest::setEnvironment("QV_LOG_WRITER", std::to_string(100 + c).c_str());
+    children.push_back(std::make_unique<qvtest::ChildTest>(qvtest::currentTestName()));
+    ASSERT_TRUE(children.back()->started());
+  }
+  qvtest::unsetEnvironment("QV_LOG_WRITER");
+  qvtest::unsetEnvironment("QV_LOG_FILE");
+  struct Start {  // also on a failed assertion, so the children end at once
+    std::string file;
+    ~Start() { writeFile(file, ""); }
+  } start{capture.path() + ".start"};
+  for (int c = 0; c < kChildren; ++c)
+    ASSERT_TRUE(waitForFile(capture.path() + ".ready" + std::to_string(100 + c), 60.0));
+  capture.clear();  // the children's log headers
+  writeFile(start.file, "");
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) threads.emplace_back(writeLines, t);
   for (auto& thread : threads) thread.join();
-  for (pid_t pid : children) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-  }
+  for (auto& child : children) EXPECT_EQ(child->wait(), 0);
+
   std::istringstream lines(capture.text());
   std::string line;
   int count = 0;
@@ -367,4 +382,3 @@ TEST(ConcurrentLogging, ThreadsAndProcessesProduceWholeLines) {
   }
   EXPECT_EQ(count, (kThreads + kChildren) * kLines);
 }
-#endif

@@ -2,12 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #if defined(_WIN32)
 // A fresh name in the temporary folder, created exclusively.
@@ -56,6 +58,15 @@ std::string readTextFile(const std::string& path) {
 bool fileExists(const std::string& path) {
   struct stat status;
   return ::stat(path.c_str(), &status) == 0;
+}
+
+bool waitForFile(const std::string& path, double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!fileExists(path)) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 void writeFile(const std::string& path, const std::string& content) {

@@ -22,4 +22,6 @@ std::string readFile(const std::string& path);
 // platform's text mode made of them.
 std::string readTextFile(const std::string& path);
 bool fileExists(const std::string& path);
+// Whether the file appears within the given seconds (another process makes it).
+bool waitForFile(const std::string& path, double seconds);
 void writeFile(const std::string& path, const std::string& content);
