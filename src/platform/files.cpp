@@ -51,7 +51,6 @@ bool fileModificationTime(const char* asPath, int64_t& aiSeconds) {
   return true;
 }
 
-// A new file, failing with EEXIST when the name is taken. The C runtime of
 bool appendWhole(FILE* apStream, const void* apData, size_t aiBytes) {
 #if defined(_WIN32)
   // The C runtime appends by seeking to the end and then writing, so two
@@ -75,6 +74,7 @@ bool appendWhole(FILE* apStream, const void* apData, size_t aiBytes) {
 #endif
 }
 
+// A new file, failing with EEXIST when the name is taken. The C runtime of
 // Windows knows no "x" mode: its low-level open does.
 static FILE* openExclusively(const char* asPath) {
 #if defined(_WIN32)
