@@ -320,9 +320,12 @@ TEST_F(GrabFrames, LinkThatCannotBeClosedKeepsItsBuffers) {
   EXPECT_TRUE(log->contains("qvGrabFrames(Ex,Ex2): CloseLink(1) failed (Tine Return Code: 8)."));
   EXPECT_TRUE(log->contains("could not be closed; its receive buffer"));
   // The link goes on delivering into the kept record; its callbacks are refused.
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  const char kRefused[] = "_global_internal_bCallbackAllowed == false!!";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!log->contains(kRefused) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(tinesimOpenLinkCount(), 1);
-  EXPECT_TRUE(log->contains("_global_internal_bCallbackAllowed == false!!"));
+  EXPECT_TRUE(log->contains(kRefused));
   EXPECT_EQ(bunch.numFrames, 2u);
   // Stop the link before the log settings change: the runtime's verbosity
   // is not meant to be changed while other threads log.
