@@ -8,15 +8,11 @@
 #include "jpeg_fixture.h"
 #include "processing/jpeg_decode.h"
 #include "quivox3/quivox3.h"
+#include "support/bunch.h"
 
 using namespace qvtest;
 
 namespace {
-
-struct ImageGuard {
-  DIMAGE* p;
-  ~ImageGuard() { std::free(p->frameBuffer); }
-};
 
 bool sameRecord(const DIMAGE& a, const DIMAGE& b) {
   return std::memcmp(&a, &b, sizeof(DIMAGE)) == 0;

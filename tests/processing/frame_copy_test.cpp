@@ -5,15 +5,11 @@
 
 #include "jpeg_fixture.h"
 #include "quivox3/quivox3.h"
+#include "support/bunch.h"
 
 using namespace qvtest;
 
 namespace {
-
-struct ImageGuard {
-  DIMAGE* p;
-  ~ImageGuard() { std::free(p->frameBuffer); }
-};
 
 Bytes numbered(size_t aiCount) {
   Bytes b(aiCount);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 
 #include "quivox3/quivox3.h"
@@ -19,6 +20,12 @@ class TestBunch {
 
  private:
   QVBUNCHOFIMAGES m_bunch;
+};
+
+// Frees the frame buffer of an image the test owns, at the end of its scope.
+struct ImageGuard {
+  DIMAGE* p;
+  ~ImageGuard() { std::free(p->frameBuffer); }
 };
 
 // Fills header i of a bunch with a valid GRAY (1 or 2 bytes) or RGB image.
