@@ -27,6 +27,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Programs and tests start through wine, quietly, finding the project's DLLs
-# in the build folder.
+# in the build folder; a start that wine itself lost is tried again.
 find_program(QV_WINE wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all WINEPATH=${CMAKE_BINARY_DIR} ${QV_WINE})
+set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all WINEPATH=${CMAKE_BINARY_DIR}
+    ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh ${QV_WINE})
