@@ -13,12 +13,34 @@
 #endif
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
 #include <thread>
 
 namespace qvtest {
 
 namespace {
 constexpr const char* kVariable = "KELTA_CLIENTLIB_CODEC_THREADS";
+
+#if !defined(_WIN32)
+// Whether the task is past the start of its exit: pthread_join returns
+// before the system has taken the thread off the process's list.
+bool taskIsEnding(const char* tid) {
+  constexpr unsigned long kExiting = 0x4;  // the kernel's PF_EXITING
+  std::ifstream file(std::string("/proc/self/task/") + tid + "/stat");
+  const std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const size_t nameEnd = stat.rfind(')');
+  if (nameEnd == std::string::npos) return true;  // gone already
+  // After the name: state, parent, group, session, terminal, terminal group, flags.
+  std::istringstream fields(stat.substr(nameEnd + 1));
+  std::string field;
+  for (int i = 0; i < 6; ++i) fields >> field;
+  unsigned long flags = 0;
+  return !(fields >> flags) || (flags & kExiting) != 0;
+}
+#endif
 
 void setVariable(const char* value) {
   if (value != nullptr) {
@@ -43,7 +65,7 @@ size_t threadsInProcess() {
 #else
   if (DIR* dir = opendir("/proc/self/task")) {
     while (const dirent* entry = readdir(dir)) {
-      if (entry->d_name[0] != '.') ++count;
+      if (entry->d_name[0] != '.' && !taskIsEnding(entry->d_name)) ++count;
     }
     closedir(dir);
   }

@@ -7,7 +7,8 @@
 
 namespace qvtest {
 
-// Threads the process has right now.
+// Threads the process has right now. On Linux a thread that is ending (one
+// just joined, say, which the system lists a moment longer) does not count.
 size_t threadsInProcess();
 // The same, after one thread was started and joined and the caller kept a
 // test trace: the runtime's own helpers (a sanitizer's background thread, the
