@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/environment.h"
+#include "support/tempdir.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -13,8 +14,6 @@
 #endif
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -29,8 +28,7 @@ constexpr const char* kVariable = "KELTA_CLIENTLIB_CODEC_THREADS";
 // before the system has taken the thread off the process's list.
 bool taskIsEnding(const char* tid) {
   constexpr unsigned long kExiting = 0x4;  // the kernel's PF_EXITING
-  std::ifstream file(std::string("/proc/self/task/") + tid + "/stat");
-  const std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::string stat = readFile(std::string("/proc/self/task/") + tid + "/stat");
   const size_t nameEnd = stat.rfind(')');
   if (nameEnd == std::string::npos) return true;  // gone already
   // After the name: state, parent, group, session, terminal, terminal group, flags.
